@@ -1,0 +1,106 @@
+// A blocking remote call over one Zenoh get, with a time-out.
+//
+// Thread-safe: calls on one client run one at a time. The reply handlers run
+// on Zenoh's threads and share only the per-call state with the caller; a
+// reply that comes after the caller gave up lands in that abandoned state and
+// is freed with it when Zenoh drops the query.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "msgs/codec.h"
+#include "zenoh/session.hxx"
+
+namespace norvik::zenoh_mdw {
+
+template <typename Req, typename Rep>
+class RpcClient {
+ public:
+  RpcClient(std::shared_ptr<zenoh::Session> session, std::string key)
+      : session_(std::move(session)), key_(std::move(key)) {}
+
+  // True when a reply was received and decoded; it then replaces `reply`.
+  // False on time-out, when the query ended without a usable reply, or when
+  // the get could not be issued. Throws zenoh::ZException when the request
+  // cannot be serialized.
+  bool SendRequestAndGetReply(const Req& request, Rep& reply, double timeout_s) {
+    std::lock_guard<std::mutex> call_lock(mutex_);
+    auto state = std::make_shared<RequestState>();
+    const int64_t timeout_ms = ToMilliseconds(timeout_s);
+    zenoh::Bytes payload = zenoh_msgs::tarn_msg::SerializeMessage(request);
+
+    try {
+      zenoh::GetOptions options;
+      options.payload = std::move(payload);
+      options.zenoh_serialized_encoding = true;
+      options.timeout_ms = static_cast<uint64_t>(timeout_ms);
+      options.priority = zenoh::Priority::Data;
+      options.congestion_control = zenoh::CongestionControl::Block;
+      const zenoh::KeyExpr ke(key_, true);
+      session_->get(
+          ke, "", [state](bool ok, zenoh::BytesView sample) { OnReply(*state, ok, sample); },
+          [state] { OnDone(*state); }, std::move(options));
+    } catch (...) {
+      return false;
+    }
+
+    std::unique_lock<std::mutex> lock(state->mutex);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    state->cv.wait_until(lock, deadline, [&state] { return state->done; });
+    if (state->has_reply) reply = std::move(state->reply);
+    return state->has_reply;
+  }
+
+ private:
+  struct RequestState {
+    std::mutex mutex;
+    std::condition_variable cv;
+    Rep reply{};
+    bool done = false;
+    bool has_reply = false;
+  };
+
+  // Truncated toward zero; NaN, negative and absurd time-outs are clamped so
+  // the conversion is always defined.
+  static int64_t ToMilliseconds(double timeout_s) {
+    constexpr double kMaxMs = 1e12;
+    const double ms = timeout_s * 1000.0;
+    if (!(ms > 0.0)) return 0;
+    return static_cast<int64_t>(std::min(ms, kMaxMs));
+  }
+
+  static void OnReply(RequestState& state, bool ok, zenoh::BytesView sample) {
+    if (!ok) return;
+    Rep decoded;
+    try {
+      decoded = zenoh::ext::deserialize<Rep>(sample);
+    } catch (...) {
+      return;
+    }
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (!(state.done && state.has_reply)) state.reply = std::move(decoded);
+    state.done = true;
+    state.has_reply = true;
+    state.cv.notify_all();
+  }
+
+  static void OnDone(RequestState& state) {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.done = true;
+    state.cv.notify_all();
+  }
+
+  std::mutex mutex_;
+  std::shared_ptr<zenoh::Session> session_;
+  std::string key_;
+};
+
+}  // namespace norvik::zenoh_mdw

@@ -1,0 +1,52 @@
+//! Payload bytes.
+
+use crate::error::*;
+use zenoh::bytes::ZBytes;
+
+#[repr(transparent)]
+pub struct NzBytes(pub(crate) ZBytes);
+
+/// Makes an owned payload from a copy of `len` bytes.
+#[no_mangle]
+pub unsafe extern "C" fn nz_bytes_copy_from(out: *mut *mut NzBytes, data: *const u8, len: usize) -> i8 {
+    if data.is_null() && len > 0 {
+        return Z_ENULL;
+    }
+    let v = if len == 0 { Vec::new() } else { std::slice::from_raw_parts(data, len).to_vec() };
+    guard(move || unsafe { emit(out, NzBytes(ZBytes::from(v))) })
+}
+
+/// Number of bytes in the payload.
+#[no_mangle]
+pub unsafe extern "C" fn nz_bytes_len(bytes: *const NzBytes) -> usize {
+    (*bytes).0.len()
+}
+
+/// Copies up to `cap` bytes of the payload to `out`; returns how many were copied.
+#[no_mangle]
+pub unsafe extern "C" fn nz_bytes_copy_to(bytes: *const NzBytes, out: *mut u8, cap: usize) -> usize {
+    let mut n = 0;
+    for slice in (*bytes).0.slices() {
+        let take = slice.len().min(cap - n);
+        std::ptr::copy_nonoverlapping(slice.as_ptr(), out.add(n), take);
+        n += take;
+        if n == cap {
+            break;
+        }
+    }
+    n
+}
+
+/// Releases a payload.
+#[no_mangle]
+pub unsafe extern "C" fn nz_bytes_drop(bytes: *mut NzBytes) {
+    if !bytes.is_null() {
+        drop(Box::from_raw(bytes));
+    }
+}
+
+/// Reinterprets a borrowed `ZBytes` as the C view type.
+pub fn view(bytes: &ZBytes) -> *const NzBytes {
+    // NzBytes is a single-field wrapper with the same layout as ZBytes.
+    bytes as *const ZBytes as *const NzBytes
+}

@@ -1,0 +1,42 @@
+//! Key expressions.
+
+use crate::error::*;
+use std::os::raw::c_char;
+use zenoh::key_expr::KeyExpr;
+
+pub struct NzKeyExpr(pub(crate) KeyExpr<'static>);
+
+/// Builds a key expression from `len` bytes of text, canonising it first.
+#[no_mangle]
+pub unsafe extern "C" fn nz_keyexpr_autocanonize(
+    out: *mut *mut NzKeyExpr,
+    text: *const c_char,
+    len: usize,
+) -> i8 {
+    if text.is_null() && len > 0 {
+        return Z_ENULL;
+    }
+    let bytes: &[u8] = if len == 0 { &[] } else { std::slice::from_raw_parts(text as *const u8, len) };
+    let Ok(text) = std::str::from_utf8(bytes) else { return Z_EUTF8 };
+    let owned = text.to_owned();
+    guard(move || match KeyExpr::autocanonize(owned) {
+        Ok(ke) => unsafe { emit(out, NzKeyExpr(ke)) },
+        Err(_) => Z_EINVAL,
+    })
+}
+
+/// Gives a view of the key expression's text, valid while the handle lives.
+#[no_mangle]
+pub unsafe extern "C" fn nz_keyexpr_as_str(ke: *const NzKeyExpr, len: *mut usize) -> *const c_char {
+    let s = (*ke).0.as_str();
+    *len = s.len();
+    s.as_ptr() as *const c_char
+}
+
+/// Releases a key expression.
+#[no_mangle]
+pub unsafe extern "C" fn nz_keyexpr_drop(ke: *mut NzKeyExpr) {
+    if !ke.is_null() {
+        drop(Box::from_raw(ke));
+    }
+}

@@ -1,0 +1,28 @@
+//! Minimal C ABI over `zenoh` and `zenoh-ext` for the Norvik TARN client.
+//!
+//! Every handle is an opaque heap object owned by the caller and released by
+//! the matching `*_drop`, `*_close` or `*_undeclare` function. Every fallible
+//! function returns a signed 8-bit result code (0 on success, see `error.rs`)
+//! and never lets a Rust panic cross into C.
+
+mod bytes;
+mod callback;
+mod de;
+mod error;
+mod keyexpr;
+mod publisher;
+mod query;
+mod queryable;
+mod ser;
+mod session;
+mod subscriber;
+
+pub use bytes::*;
+pub use de::*;
+pub use keyexpr::*;
+pub use publisher::*;
+pub use query::*;
+pub use queryable::*;
+pub use ser::*;
+pub use session::*;
+pub use subscriber::*;

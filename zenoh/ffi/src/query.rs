@@ -1,0 +1,73 @@
+//! Get queries (the client side of request/reply).
+
+use crate::bytes::{view, NzBytes};
+use crate::callback::{CContext, DropFn};
+use crate::error::*;
+use crate::keyexpr::NzKeyExpr;
+use crate::session::NzSession;
+use std::ffi::c_void;
+use std::time::Duration;
+use zenoh::bytes::Encoding;
+use zenoh::qos::{CongestionControl, Priority};
+use zenoh::query::Reply;
+use zenoh::Wait;
+
+/// Reply callback: `ok` is false for an error reply; the payload view is valid only during the call.
+pub type ReplyFn = unsafe extern "C" fn(ctx: *mut c_void, ok: bool, payload: *const NzBytes);
+
+/// Options of `nz_get`; `payload` (may be null) is consumed by the call.
+#[repr(C)]
+pub struct NzGetOptions {
+    pub payload: *mut NzBytes,
+    pub zenoh_serialized: bool,
+    pub timeout_ms: u64,
+    pub priority: u8,
+    pub congestion_block: bool,
+}
+
+/// Issues a get; `on_drop(ctx)` runs once when the query ends (also when this call fails).
+#[no_mangle]
+pub unsafe extern "C" fn nz_get(
+    session: *const NzSession,
+    ke: *const NzKeyExpr,
+    options: *const NzGetOptions,
+    on_reply: ReplyFn,
+    on_drop: DropFn,
+    ctx: *mut c_void,
+) -> i8 {
+    let context = CContext::new(ctx, on_drop);
+    if session.is_null() || ke.is_null() || options.is_null() {
+        return Z_ENULL;
+    }
+    let (session, ke, options) = (&*session, &*ke, &*options);
+    let payload = if options.payload.is_null() { None } else { Some(Box::from_raw(options.payload).0) };
+    let Ok(priority) = Priority::try_from(options.priority) else { return Z_EINVAL };
+    let congestion = if options.congestion_block { CongestionControl::Block } else { CongestionControl::Drop };
+    let (serialized, timeout_ms) = (options.zenoh_serialized, options.timeout_ms);
+    guard(move || {
+        let mut get = session
+            .0
+            .get(ke.0.clone())
+            .timeout(Duration::from_millis(timeout_ms))
+            .priority(priority)
+            .congestion_control(congestion);
+        if let Some(p) = payload {
+            get = get.payload(p);
+        }
+        if serialized {
+            get = get.encoding(Encoding::ZENOH_SERIALIZED);
+        }
+        let result = get
+            .callback(move |reply: Reply| unsafe {
+                match reply.result() {
+                    Ok(sample) => on_reply(context.ptr(), true, view(sample.payload())),
+                    Err(err) => on_reply(context.ptr(), false, view(err.payload())),
+                }
+            })
+            .wait();
+        match result {
+            Ok(()) => Z_OK,
+            Err(_) => Z_EGENERIC,
+        }
+    })
+}
