@@ -1,0 +1,6 @@
+// Norvik TARN: read-only access to a robot controller's live data.
+#pragma once
+
+#include "norvik/tarn/client.h"
+#include "norvik/tarn/joint_group.h"
+#include "norvik/tarn/records.h"

@@ -1,0 +1,68 @@
+// norvik::tarn::Client: read-only access to one robot's live data.
+//
+// Constructing a Client connects to the robot named by its serial number and
+// runs the whole start-up sequence; a Client that exists is connected and
+// initialised. Stream accessors (groups, states, actions, estop_released,
+// enabling_device_on, digital_inputs, digital_outputs) return the latest
+// sample and never wait for the network. Request-backed accessors
+// (connected, primitive_states, plan_info, configuration_score) make one
+// round trip and block up to their time-out (1 s for connected, 2 s
+// otherwise). Every accessor may be called from several threads at once.
+#pragma once
+
+#include <array>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "norvik/tarn/joint_group.h"
+#include "norvik/tarn/records.h"
+
+namespace norvik::tarn {
+
+class Client {
+ public:
+  // Connects to robot `robot_sn` (for example "Abc 4s-123", used as
+  // "Abc-4s-123"). With `verbose` false only the connection line is logged.
+  // Throws std::invalid_argument (malformed serial number), std::logic_error
+  // (incompatible server version, wrong joint-group count) or
+  // std::runtime_error (no robot, failed requests), each text beginning
+  // "[norvik::tarn::Client] ".
+  explicit Client(const std::string& robot_sn, bool verbose = true);
+  virtual ~Client();
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+  Client(Client&&) noexcept;
+  Client& operator=(Client&&) noexcept;
+
+  // One probe of the robot; false when it does not answer within 1 s.
+  bool connected() const;
+  // The joint groups named in the latest basic sample; empty when the sample
+  // lists an invalid group. Throws std::out_of_range for the unused value 1.
+  std::map<JointGroup, std::string> groups() const;
+  // Latest measured state per joint group; empty when the sample is inconsistent.
+  std::map<JointGroup, RobotStates> states() const;
+  // Latest commanded values per joint group; empty when the sample is inconsistent.
+  std::map<JointGroup, RobotActions> actions() const;
+  // Throws std::runtime_error when the robot does not answer or its lists
+  // stay corrupted or are malformed.
+  std::map<JointGroup, PrimitiveStates> primitive_states() const;
+  // Throws std::runtime_error when the robot does not answer.
+  PlanInfo plan_info() const;
+  // Two scores between 0 and 100 per joint group. Throws std::runtime_error
+  // when the robot does not answer.
+  std::map<JointGroup, std::pair<double, double>> configuration_score() const;
+  bool estop_released() const;
+  bool enabling_device_on() const;
+  std::array<bool, 20> digital_inputs() const;
+  std::array<bool, 20> digital_outputs() const;
+
+  class Impl;
+
+ private:
+  const Impl& impl() const;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace norvik::tarn

@@ -1,0 +1,54 @@
+// The state behind norvik::tarn::Client: the façade and the joint-group
+// layout learned at connection, fixed from then on.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "impl/tarn_client.h"
+#include "norvik/tarn/client.h"
+
+namespace norvik::tarn {
+
+inline constexpr const char* kClientVersion = "v2.1";
+
+class Client::Impl {
+ public:
+  // Runs the whole connection sequence; throws on any failure.
+  Impl(const std::string& robot_sn, bool verbose);
+  virtual ~Impl() = default;
+
+  bool connected() const;
+  std::map<JointGroup, std::string> groups() const;
+  std::map<JointGroup, RobotStates> states() const;
+  std::map<JointGroup, RobotActions> actions() const;
+  std::map<JointGroup, PrimitiveStates> primitive_states() const;
+  PlanInfo plan_info() const;
+  std::map<JointGroup, std::pair<double, double>> configuration_score() const;
+  bool estop_released() const;
+  bool enabling_device_on() const;
+  std::array<bool, 20> digital_inputs() const;
+  std::array<bool, 20> digital_outputs() const;
+
+ private:
+  std::shared_ptr<tarn_impl::TARNClient> tarn_client_;
+  bool verbose_;
+  std::map<JointGroup, uint32_t> start_ids_;
+  std::map<JointGroup, uint64_t> dofs_;
+  std::map<JointGroup, std::string> groups_;
+};
+
+// Turns the robot's flat "name = value" list into per-group records; throws
+// std::runtime_error (and what the integer conversions throw) when it is
+// malformed. `known` are the groups the robot has.
+std::map<JointGroup, PrimitiveStates> ParsePrimitiveStates(const std::vector<std::string>& entries,
+                                                           const std::map<JointGroup, std::string>& known);
+
+// The two scores of one group's manipulability measures a and b.
+std::pair<double, double> ConfigurationScore(double a, double b);
+
+}  // namespace norvik::tarn
