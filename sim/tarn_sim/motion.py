@@ -63,15 +63,19 @@ class Snapshot:
         "safety_inputs", "digital_inputs", "digital_outputs",
     )
 
-    def cartesian(self, group):
-        """Cartesian state a group's stream entry carries; ARMS carries its leading arm."""
+    def role(self, group):
+        """Which body a group's stream entry describes; ARMS carries its leading arm."""
         if group in (ARM_1, ARMS):
-            return self.arms[0]
+            return 0
         if group == ARM_2:
-            return self.arms[1]
+            return 1
         if group == EXT_AXIS:
-            return self.axis
+            return 2
         raise KeyError(group)
+
+    def cartesian(self, group):
+        role = self.role(group)
+        return self.axis if role == 2 else self.arms[role]
 
 
 def _blend(progress, duration):
@@ -140,14 +144,21 @@ class Robot:
             dq.append(delta * ds)
         return point, q, dq
 
-    def joints(self, t):
-        """Measured joint positions and velocities: the plan plus the tremor."""
-        point, q, dq = self.planned_joints(t)
-        n_arm = 7 * self.profile.arms
-        for i in range(n_arm):
+    def joints(self, t, with_plan=False):
+        """Measured joint positions and velocities: the plan plus the tremor.
+
+        With with_plan, the planned (commanded) ones come along too:
+        (point, q, dq, q_plan, dq_plan).
+        """
+        point, q_plan, dq_plan = self.planned_joints(t)
+        q, dq = list(q_plan), list(dq_plan)
+        sin, cos = math.sin, math.cos
+        for i in range(7 * self.profile.arms):
             phase = TREMOR_OMEGA * t + 0.9 * i
-            q[i] += TREMOR_AMPLITUDE * math.sin(phase)
-            dq[i] += TREMOR_AMPLITUDE * TREMOR_OMEGA * math.cos(phase)
+            q[i] += TREMOR_AMPLITUDE * sin(phase)
+            dq[i] += TREMOR_AMPLITUDE * TREMOR_OMEGA * cos(phase)
+        if with_plan:
+            return point, q, dq, q_plan, dq_plan
         return point, q, dq
 
     def arm_joints(self, q, arm):
@@ -171,8 +182,7 @@ class Robot:
 
     def snapshot(self, t):
         p = self.profile
-        point, q, dq = self.joints(t)
-        _, q_d, dq_d = self.planned_joints(t)
+        point, q, dq, q_d, dq_d = self.joints(t, with_plan=True)
         node = point.node
         load = 1.0 if node.gripper else 0.0
         pressing = math.sin(math.pi * point.progress) if node.reduced else 0.0
@@ -285,7 +295,8 @@ class Robot:
         outputs[2] = point.cycle % 2 == 1         # cycle parity, for the line PLC
         outputs[3] = moving_axis
         inputs = [False] * 20
-        inputs[0] = plan.at(t - 0.1).node.gripper  # gripper closed, 100 ms behind the command
+        # gripper closed, 100 ms behind the command
+        inputs[0] = (point.previous if point.elapsed < 0.1 else node).gripper
         inputs[1] = inputs[0]                     # part present in the fingers
         inputs[2 + int(2.0 * t) % 8] = True       # conveyor encoder track
         inputs[10] = node.waiting and point.progress > 0.8  # operator step button

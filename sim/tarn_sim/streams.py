@@ -49,15 +49,25 @@ class StreamBuilder:
     def malformed_count(self):
         return dict(self._malformed_count)
 
-    def _twists(self, snap, group, c):
-        prev = self._prev.get(group)
-        self._prev[group] = (snap.t, c.tcp_p, c.tcp_q, c.tcp_d_p, c.tcp_d_q)
+    def _twists(self, snap, role, c):
+        prev = self._prev.get(role)
+        self._prev[role] = (snap.t, c.tcp_p, c.tcp_q, c.tcp_d_p, c.tcp_d_q)
         if prev is None or snap.t <= prev[0]:
             return (0.0,) * 6, (0.0,) * 6
         dt = snap.t - prev[0]
         twist = tuple((c.tcp_p[i] - prev[1][i]) / dt for i in range(3)) + quat.angular_velocity(prev[2], c.tcp_q, dt)
         twist_d = tuple((c.tcp_d_p[i] - prev[3][i]) / dt for i in range(3)) + quat.angular_velocity(prev[4], c.tcp_d_q, dt)
         return twist, twist_d
+
+    def _entries(self, snap, role):
+        c = snap.axis if role == 2 else snap.arms[role]
+        twist, twist_d = self._twists(snap, role, c)
+        basic = (
+            fl(c.flange_p + c.flange_q), fl(c.tcp_p + c.tcp_q), fl(twist), fl(c.wrench_local),
+            fl(c.raw_wrench), fl(c.raw_wrench_local), fl(c.raw_ft),
+        )
+        extra = (fl(c.tcp_d_p + c.tcp_d_q), fl(twist_d), fl(c.wrench_d))
+        return basic, extra, [fl(p) for p in c.contact_p], [fl(f) for f in c.contact_f]
 
     def _malformed_kind(self, stream, faults):
         spec = faults.malformed.get(stream)
@@ -76,16 +86,16 @@ class StreamBuilder:
         """(basic payload, extra payload) for one sample."""
         groups = list(self.profile.listed)
         basic_cart, extra_cart, positions, forces = [], [], [], []
+        done = {}  # ARMS and ARM_1 describe the same arm: convert it once
         for g in groups:
-            c = snap.cartesian(g)
-            twist, twist_d = self._twists(snap, g, c)
-            basic_cart.append((
-                fl(c.flange_p + c.flange_q), fl(c.tcp_p + c.tcp_q), fl(twist), fl(c.wrench_local),
-                fl(c.raw_wrench), fl(c.raw_wrench_local), fl(c.raw_ft),
-            ))
-            extra_cart.append((fl(c.tcp_d_p + c.tcp_d_q), fl(twist_d), fl(c.wrench_d)))
-            positions += [fl(p) for p in c.contact_p]
-            forces += [fl(f) for f in c.contact_f]
+            role = snap.role(g)
+            if role not in done:
+                done[role] = self._entries(snap, role)
+            b, e, p, f = done[role]
+            basic_cart.append(b)
+            extra_cart.append(e)
+            positions += p
+            forces += f
 
         basic_groups, extra_groups = list(map(UInt16, groups)), list(map(UInt16, groups))
         bad = faults.invalid_group.get("basic")
