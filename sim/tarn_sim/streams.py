@@ -149,8 +149,8 @@ def _bad_basic_prefix(msg, n):
     """Give one fixed array a wrong size; which one changes from sample to sample."""
     choice = n % 5
     if choice < 3 or not msg[9]:
-        index, size = (4, 7), (5, 21), (6, 19)
-        i, wrong = index[choice % 3], size[choice % 3]
+        # safety_inputs 7 of 8, digital_inputs 21 of 20, digital_outputs 19 of 20
+        i, wrong = ((4, 7), (5, 21), (6, 19))[choice % 3]
         msg[i] = _resize(msg[i], wrong)
         return
     cart = list(msg[9][0])

@@ -25,7 +25,7 @@ constexpr int32_t kFault = 300000;
 class DataRpcTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    robot_ = std::make_unique<FakeRobot>(test::UniquePrefix("rpc").substr(12) + "-1");
+    robot_ = std::make_unique<FakeRobot>(test::UniqueSerial());
     robot_->Answer(kProbe, RPCReply{kProbe, false, {}, {}, {}, {}, {}});
     rpc_.Init(zenoh_mdw::ReliableNode{zenoh_mdw::GetSharedZenohSession()}, robot_->serial());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);

@@ -25,7 +25,7 @@ const DoFs kArmDoF{{JointGroup::ARM_1, 7}};
 class DataStreamTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    serial_ = test::UniquePrefix("stream").substr(12) + "-1";
+    serial_ = test::UniqueSerial();
     robot_ = std::make_unique<test::FakeRobot>(serial_);
     stream_.Init(zenoh_mdw::RealtimeNode{zenoh_mdw::GetSharedZenohSession()}, serial_);
   }

@@ -50,7 +50,7 @@ AllBasicStreamData Indexed() {
 class SegmentationTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    serial_ = test::UniquePrefix("cut").substr(12) + "-1";
+    serial_ = test::UniqueSerial();
     robot_ = std::make_unique<test::FakeRobot>(serial_);
     stream_.Init(zenoh_mdw::RealtimeNode{zenoh_mdw::GetSharedZenohSession()}, serial_);
   }

@@ -103,4 +103,9 @@ std::string UniquePrefix(const std::string& name) {
   return "norvik/test/" + std::to_string(getpid()) + "-" + std::to_string(counter++) + "/" + name;
 }
 
+std::string UniqueSerial() {
+  static std::atomic<int> counter{0};
+  return "T" + std::to_string(getpid()) + "x" + std::to_string(counter++) + "-7";
+}
+
 }  // namespace norvik::test

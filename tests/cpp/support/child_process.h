@@ -40,5 +40,7 @@ std::string PythonExecutable();
 std::string SourcePath(const std::string& relative);
 // A key prefix unique to this process and call, so test runs never meet.
 std::string UniquePrefix(const std::string& name);
+// A valid serial number unique to this process and call, such as "T123x4-7".
+std::string UniqueSerial();
 
 }  // namespace norvik::test

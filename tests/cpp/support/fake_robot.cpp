@@ -15,7 +15,9 @@ FakeRobot::FakeRobot(std::string serial)
 }
 
 FakeRobot::~FakeRobot() {
-  queryable_.reset();  // no handler runs after this
+  StopStreaming();
+  queryable_.reset();
+  held_.clear();  // no handler runs after this
   basic_.reset();
   extra_.reset();
 }
@@ -23,6 +25,11 @@ FakeRobot::~FakeRobot() {
 void FakeRobot::On(uint16_t code, Handler handler) {
   std::lock_guard<std::mutex> lock(mutex_);
   handlers_[code] = std::move(handler);
+}
+
+void FakeRobot::Hold(uint16_t code) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  hold_[code] = true;
 }
 
 void FakeRobot::Answer(uint16_t code, RPCReply reply) {
@@ -52,6 +59,10 @@ void FakeRobot::Handle(const zenoh::QueryView& query) {
     std::lock_guard<std::mutex> lock(mutex_);
     ++counts_[request.request_id];
     last_[request.request_id] = request;
+    if (hold_[request.request_id]) {
+      held_.emplace_back(query);
+      return;
+    }
     const auto it = handlers_.find(request.request_id);
     if (it == handlers_.end()) return;
     handler = it->second;
@@ -68,6 +79,57 @@ void FakeRobot::PublishExtra(const zenoh_msgs::tarn_msg::AllExtraStreamData& dat
 }
 
 void FakeRobot::PublishBasicBytes(const std::vector<uint8_t>& bytes) const { basic_->put(zenoh::Bytes(bytes)); }
+
+void FakeRobot::StartStreaming(zenoh_msgs::tarn_msg::AllBasicStreamData basic,
+                               zenoh_msgs::tarn_msg::AllExtraStreamData extra, std::chrono::microseconds period) {
+  StopStreaming();
+  SetSamples(std::move(basic), std::move(extra));
+  streaming_ = true;
+  streamer_ = std::thread([this, period] {
+    auto next = std::chrono::steady_clock::now();
+    while (streaming_) {
+      zenoh::Bytes b, e;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        b = zenoh_msgs::tarn_msg::SerializeMessage(basic_sample_);
+        e = zenoh_msgs::tarn_msg::SerializeMessage(extra_sample_);
+      }
+      basic_->put(std::move(b));
+      extra_->put(std::move(e));
+      next += period;
+      std::this_thread::sleep_until(next);
+    }
+  });
+}
+
+void FakeRobot::SetSamples(zenoh_msgs::tarn_msg::AllBasicStreamData basic,
+                           zenoh_msgs::tarn_msg::AllExtraStreamData extra) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  basic_sample_ = std::move(basic);
+  extra_sample_ = std::move(extra);
+}
+
+void FakeRobot::StopStreaming() {
+  streaming_ = false;
+  if (streamer_.joinable()) streamer_.join();
+}
+
+void FakeRobot::ActAsRobot(const std::vector<std::tuple<uint16_t, int32_t, float>>& layout, const std::string& version) {
+  Answer(0, RPCReply{0, false, {}, {}, {}, {}, {}});
+  Answer(1, StringReply(1, {version}));
+  On(10, [layout](const RPCRequest& request) {
+    RPCReply r{10, true, {}, {}, {}, {}, {}};
+    for (uint16_t g : request.joint_groups) {
+      for (const auto& [group, start, dof] : layout) {
+        if (group != g) continue;
+        r.joint_groups.push_back(group);
+        r.int_container.push_back(start);
+        r.float_container.push_back(dof);
+      }
+    }
+    return std::optional<RPCReply>(r);
+  });
+}
 
 RPCReply StringReply(uint16_t code, std::vector<std::string> strings) {
   RPCReply r;

@@ -9,6 +9,10 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
+#include <tuple>
+#include <chrono>
+#include <vector>
 
 #include "msgs/codec.h"
 #include "msgs/rpc_messages.h"
@@ -27,6 +31,8 @@ class FakeRobot {
 
   // Replies to `code` with what `handler` returns; unscripted codes get no reply.
   void On(uint16_t code, Handler handler);
+  // Keeps queries with `code` open, unanswered, until the robot goes.
+  void Hold(uint16_t code);
   // Replies to `code` with `reply` as it stands.
   void Answer(uint16_t code, zenoh_msgs::tarn_msg::RPCReply reply);
   int Requests(uint16_t code) const;
@@ -35,6 +41,17 @@ class FakeRobot {
   void PublishBasic(const zenoh_msgs::tarn_msg::AllBasicStreamData& data) const;
   void PublishExtra(const zenoh_msgs::tarn_msg::AllExtraStreamData& data) const;
   void PublishBasicBytes(const std::vector<uint8_t>& bytes) const;
+
+  // Publishes both samples every `period` on a thread of its own until
+  // StopStreaming or destruction; the samples can be replaced meanwhile.
+  void StartStreaming(zenoh_msgs::tarn_msg::AllBasicStreamData basic, zenoh_msgs::tarn_msg::AllExtraStreamData extra,
+                      std::chrono::microseconds period = std::chrono::milliseconds(1));
+  void SetSamples(zenoh_msgs::tarn_msg::AllBasicStreamData basic, zenoh_msgs::tarn_msg::AllExtraStreamData extra);
+  void StopStreaming();
+
+  // Answers probe, version and start-ID requests as a robot with `layout`
+  // (group, start, DoF) and server version `version` does.
+  void ActAsRobot(const std::vector<std::tuple<uint16_t, int32_t, float>>& layout, const std::string& version = "v2.1");
 
   const std::string& serial() const { return serial_; }
 
@@ -45,10 +62,16 @@ class FakeRobot {
   zenoh::Session session_;
   mutable std::mutex mutex_;
   std::map<uint16_t, Handler> handlers_;
+  std::map<uint16_t, bool> hold_;
+  std::vector<zenoh::Query> held_;
   std::map<uint16_t, int> counts_;
   std::map<uint16_t, zenoh_msgs::tarn_msg::RPCRequest> last_;
   std::optional<zenoh::Publisher> basic_, extra_;
   std::optional<zenoh::Queryable> queryable_;
+  zenoh_msgs::tarn_msg::AllBasicStreamData basic_sample_;
+  zenoh_msgs::tarn_msg::AllExtraStreamData extra_sample_;
+  std::atomic<bool> streaming_{false};
+  std::thread streamer_;
 };
 
 // A reply to `code` with success true and the given string list.
