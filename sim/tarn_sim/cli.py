@@ -3,6 +3,7 @@
 import argparse
 import json
 import sys
+import traceback
 
 from . import faults
 from .groups import PROFILES
@@ -104,12 +105,12 @@ def parser():
     g.add_argument("--estop-released", type=_bool01, metavar="0|1", help="publish this estop_released")
     g.add_argument("--enabling-device-on", type=_bool01, metavar="0|1", help="publish this enabling_device_on")
     g.add_argument("--settings", metavar="JSON", default=None,
-                   help="initial switches as a control document, applied after the options above")
+                   help="initial switches as a JSON object, as on the control channel; applied after the options above")
     return p
 
 
 def settings_from(args, p):
-    """The fault options as one control document."""
+    """The fault options as one JSON settings object."""
     s = {}
     if args.version_empty:
         s["version_reply"] = None
@@ -167,6 +168,10 @@ def main(argv=None):
         p.error(str(e))
     if args.duration < 0:
         p.error("--duration must not be negative")
+    # the serial goes into key expressions as is: refuse what would turn it into a pattern
+    if not args.serial or any(c in args.serial for c in "*$#?") or "//" in args.serial \
+            or args.serial.startswith("/") or args.serial.endswith("/"):
+        p.error("--serial %r cannot be part of a key expression" % args.serial)
     options = Options(
         serial=args.serial,
         profile=args.profile,
@@ -181,8 +186,8 @@ def main(argv=None):
         return Simulator(options).run()
     except KeyboardInterrupt:
         return 0
-    except Exception as e:
-        log("failed: %r" % (e,))
+    except Exception:
+        log("failed:\n" + traceback.format_exc())
         return 1
 
 

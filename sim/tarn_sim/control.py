@@ -76,6 +76,7 @@ def main(argv=None):
             except TimeoutError:
                 if time.monotonic() > deadline:
                     raise
+                time.sleep(0.01)
             except ControlError as e:
                 print("refused: %s" % e, file=sys.stderr)
                 return 1

@@ -1,13 +1,12 @@
 """Fault switches: what the simulator gets wrong, and how to ask for it.
 
-Settings are a plain JSON-able document, the same whether they come from
+Settings are a plain JSON object, the same whether they come from
 the command line or from the control channel at run time. A change is a
-partial document: only the keys it names change; inside the per-code and
+partial object: only the keys it names change; inside the per-code and
 per-stream maps only the entries it names change, and null clears one.
 """
 
 import copy
-import json
 import math
 import threading
 
@@ -85,13 +84,13 @@ def parse_rpc_mode(code, mode):
     return mode
 
 
-def parse_malformed(stream, spec):
+def parse_malformed(stream, text):
     """'KIND' or 'KIND:RATIO' (ratio in (0, 1], default 1); None clears."""
-    if spec is None:
+    if text is None:
         return None
-    if not isinstance(spec, str):
-        raise SettingsError("malformed %s: %r is not KIND[:RATIO]" % (stream, spec))
-    kind, _, ratio = spec.partition(":")
+    if not isinstance(text, str):
+        raise SettingsError("malformed %s: %r is not KIND[:RATIO]" % (stream, text))
+    kind, _, ratio = text.partition(":")
     _choice("malformed " + stream, kind, MALFORMED_KINDS)
     if ratio:
         try:
@@ -100,32 +99,33 @@ def parse_malformed(stream, spec):
             r = float("nan")
         if not 0.0 < r <= 1.0:
             raise SettingsError("malformed %s: ratio %r must be in (0, 1]" % (stream, ratio))
-    return spec
+    return text
 
 
-def malformed_spec(spec):
+def malformed_kind_ratio(text):
     """(kind, ratio) of a validated malformed setting."""
-    if spec is None:
+    if text is None:
         return None
-    kind, _, ratio = spec.partition(":")
+    kind, _, ratio = text.partition(":")
     return kind, float(ratio) if ratio else 1.0
 
 
-def parse_primitive(spec):
-    if spec is None:
+def parse_primitive(text):
+    if text is None:
         return None
-    if not isinstance(spec, str):
-        raise SettingsError("primitive: %r is not a fault name" % (spec,))
-    name, _, arg = spec.partition(":")
+    if not isinstance(text, str):
+        raise SettingsError("primitive: %r is not a fault name" % (text,))
+    name, _, arg = text.partition(":")
     _choice("primitive", name, PRIMITIVE_FAULTS)
     if arg:
         if name != "unknown-group":
             raise SettingsError("primitive: %s takes no argument" % name)
         try:
-            _int("primitive unknown-group", int(arg), 0, 65535, allow_none=False)
+            group = int(arg)
         except ValueError:
             raise SettingsError("primitive: unknown-group:%s needs an integer group" % arg) from None
-    return spec
+        _int("primitive unknown-group", group, 0, 65535, allow_none=False)
+    return text
 
 
 def _streams(key, value):
@@ -142,7 +142,7 @@ def _streams(key, value):
 
 
 def apply_changes(settings, changes, initial):
-    """New settings: `settings` with the partial document `changes` applied.
+    """New settings: `settings` with the partial object `changes` applied.
 
     "reset": true first goes back to `initial`. Raises SettingsError and
     leaves `settings` alone when anything in `changes` is invalid.
@@ -212,7 +212,7 @@ class Switchboard:
         self._settings = copy.deepcopy(self._initial)
 
     def get(self):
-        """The current settings; treat as read-only (changes replace the whole document)."""
+        """The current settings; treat as read-only (changes replace the whole object)."""
         return self._settings
 
     def change(self, changes):
@@ -230,7 +230,3 @@ class Switchboard:
             s["primitive_corrupt"] = left - 1
             self._settings = s
             return True
-
-
-def dumps(settings):
-    return json.dumps(settings, sort_keys=True, allow_nan=False)

@@ -37,9 +37,12 @@ class Profile:
     def group_dof(self, group):
         return self.layout[group][1]
 
-    def absent_groups(self):
-        """Valid group values that the streams do not list, ascending."""
-        return [g for g in sorted(NAMES) if g not in self.listed]
+    def missing_group(self):
+        """A group value the robot does not have: an arm or axis it lacks, else 6 (no group at all)."""
+        for g in (ARM_2, EXT_AXIS):
+            if g not in self.listed:
+                return g
+        return 6
 
 
 SINGLE = Profile(

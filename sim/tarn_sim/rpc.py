@@ -10,7 +10,6 @@ import math
 import sys
 import threading
 
-import zenoh
 from zenoh.ext import z_serialize
 
 from . import plan, wire
@@ -39,7 +38,7 @@ class Answers:
         self.board = board
 
     def answer(self, request_id, groups, t):
-        """Reply fields (the tuple for wire.reply_tuple's arguments) at time t."""
+        """Keyword arguments of wire.encode_reply for the answer at time t."""
         s = self.board.get()
         if request_id == PROBE:
             # a live robot answers the probe with success false
@@ -106,8 +105,7 @@ class Answers:
             blocks.append(list(blocks[0]))
         elif fault is not None and fault.startswith("unknown-group"):
             _, _, arg = fault.partition(":")
-            absent = self.profile.absent_groups()
-            group = int(arg) if arg else (absent[0] if absent else 6)
+            group = int(arg) if arg else self.profile.missing_group()
             blocks.append(["jointGroup = %d" % group, "primitiveName = Idle", "reachedTarget = 1"])
         entries = [e for b in blocks for e in b]
         if self.board.take_corrupt():

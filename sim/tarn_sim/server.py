@@ -3,7 +3,7 @@
 The main thread runs the stream loop (or just waits, without streams);
 Zenoh's threads run the request and control handlers. Everything moving is
 a function of simulation time, so the handlers need no lock with the loop:
-they read the settings document, which is only ever replaced whole.
+they read the settings object, which is only ever replaced whole.
 """
 
 import os
@@ -17,7 +17,7 @@ from dataclasses import dataclass
 import zenoh
 
 from . import control, key_prefix, rpc, wire
-from .faults import Switchboard, malformed_spec
+from .faults import Switchboard, malformed_kind_ratio
 from .groups import PROFILES
 from .motion import Robot
 from .schedule import Ticker
@@ -44,7 +44,7 @@ def log(text):
 
 def stream_faults(settings):
     return StreamFaults(
-        malformed={s: malformed_spec(settings["malformed"][s]) for s in STREAMS},
+        malformed={s: malformed_kind_ratio(settings["malformed"][s]) for s in STREAMS},
         inconsistent=dict(settings["inconsistent"]),
         invalid_group=dict(settings["invalid_group"]),
     )

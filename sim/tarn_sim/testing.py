@@ -113,6 +113,14 @@ class SimProcess:
             self.proc = None
         return self.returncode
 
+    def wait_discovered(self, session, timeout=10.0):
+        """Wait until `session` reaches the simulator's queryables; returns its status.
+
+        "ready" means declared, not yet known to other sessions: a request
+        sent before discovery ends at once with no reply at all.
+        """
+        return control(session, self.prefix, None, timeout)["status"]
+
     def running(self):
         return self.proc is not None and self.proc.poll() is None
 
@@ -154,6 +162,7 @@ def control(session, prefix, changes=None, timeout=10.0):
         except TimeoutError:
             if time.monotonic() >= deadline:
                 raise
+            time.sleep(0.01)  # not discovered yet: the query came back empty at once
 
 
 class Reply:

@@ -264,3 +264,16 @@ def test_ticker_is_drift_free_and_skips_when_far_behind():
     slot = ticker.wait(lambda: False)
     assert ticker.skipped > 400 and slot == 100 + ticker.skipped
     assert ticker.wait(lambda: True) is None
+
+
+def test_command_line_and_settings_object_combine():
+    from tarn_sim.cli import parser, settings_from
+
+    p = parser()
+    args = p.parse_args([
+        "--serial", "X", "--malformed", "basic=cut", "--rpc-fault", "1=drop", "--version-empty",
+        "--settings", '{"malformed": {"extra": "trailing:0.5"}, "plan": "long"}',
+    ])
+    s = faults.apply_changes(faults.DEFAULTS, settings_from(args, p), faults.DEFAULTS)
+    assert s["malformed"] == {"basic": "cut", "extra": "trailing:0.5"}
+    assert s["rpc"] == {"1": "drop"} and s["plan"] == "long" and s["version_reply"] is None

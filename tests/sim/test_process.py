@@ -14,7 +14,8 @@ from tarn_sim.cli import parser
 from tarn_sim.groups import ALL, ARM_1, ARM_2, ARMS, DUAL, EXT_AXIS, SINGLE
 from tarn_sim.testing import SCRIPT, Recorder, SimProcess, control, request, wait_until
 
-from conftest import require_isolation
+# every test here starts simulators; should one be accepted by mistake, its session stays in the namespace
+pytestmark = pytest.mark.usefixtures("isolated")
 
 ALL_GROUPS = [ALL, ARMS, ARM_1, ARM_2, EXT_AXIS]
 RATE = 250.0
@@ -30,8 +31,7 @@ def stamp_ns(msg):
 
 
 @pytest.fixture(scope="module")
-def dual_sim():
-    require_isolation()
+def dual_sim(isolated):
     with SimProcess(serial("dual"), "--stamp-from-counter", "--rate", str(RATE)) as sim:
         yield sim
 
@@ -64,7 +64,6 @@ def test_ready_line_then_clean_exit(session, sig):
 
 
 def test_duration_stops_by_itself():
-    require_isolation()
     sim = SimProcess(serial("dur"), "--rate", "200", "--duration", "0.3", "--stamp-from-counter").start()
     sim.proc.wait(timeout=10)
     assert sim.stop() == 0
@@ -72,7 +71,6 @@ def test_duration_stops_by_itself():
 
 
 def test_exits_with_its_parent():
-    require_isolation()
     starter = (
         "import subprocess, sys\n"
         "p = subprocess.Popen([sys.executable, %r, '--serial', %r, '--exit-with-parent', '--rate', '50'],"
@@ -109,9 +107,10 @@ def test_help_documents_every_option():
     ["--serial", "X", "--malformed", "basic=cut:2"],
     ["--serial", "X", "--settings", "{\"bogus\": 1}"],
     ["--serial", "X", "--profile", "triple"],
+    ["--serial", "SN-*"],
+    ["--serial", ""],
 ])
 def test_bad_arguments_are_refused(args):
-    require_isolation()  # should one be accepted after all, its session stays in the namespace
     out = subprocess.run([sys.executable, SCRIPT] + args, capture_output=True, text=True, timeout=30)
     assert out.returncode == 2 and "ready" not in out.stdout and out.stderr
 
@@ -122,7 +121,7 @@ def test_bad_arguments_are_refused(args):
 def check_layout(basic, extra, profile):
     groups = list(profile.listed)
     assert basic["joint_groups"] == groups == extra["joint_groups"]
-    assert all(len(v) == profile.dof for k, v in basic["joint_data"].items() if not k.startswith("contact"))
+    assert all(len(v) == profile.dof for v in basic["joint_data"].values())
     assert len(basic["cartesian_data"]) == len(groups) == len(extra["cartesian_data"])
     assert len(extra["q_d"]) == profile.dof
 
@@ -138,16 +137,15 @@ def test_dual_streams_over_zenoh(sim, session):
 
 
 def test_single_streams_and_layout_over_zenoh(session):
-    require_isolation()
     with SimProcess(serial("single"), "--profile", "single", "--rate", "200") as sim:
         with Recorder(session, sim.prefix, "basic") as basic, Recorder(session, sim.prefix, "extra") as extra:
             check_layout(basic.decoded(3)[-1], extra.decoded(3)[-1], SINGLE)
+        sim.wait_discovered(session)
         r = only_reply(session, sim.prefix, 10, ALL_GROUPS).ok
         assert r["int_container"] == [0, 0, 0, 7, 7] and r["float_container"] == [7.0, 7.0, 7.0, 0.0, 0.0]
 
 
 def test_counter_stamps_show_no_sample_lost(session):
-    require_isolation()
     with SimProcess(serial("count"), "--stamp-from-counter", "--rate", str(RATE)) as sim:
         with Recorder(session, sim.prefix, "basic") as basic:
             msgs = basic.decoded(100)
@@ -159,7 +157,6 @@ def test_counter_stamps_show_no_sample_lost(session):
 
 
 def test_wall_clock_stamps(session):
-    require_isolation()
     with SimProcess(serial("wall"), "--rate", "100", "--profile", "single") as sim:
         with Recorder(session, sim.prefix, "basic") as basic:
             msgs = basic.decoded(10)
@@ -273,8 +270,8 @@ def test_paused_streams_publish_nothing(sim, session):
 
 
 def test_requests_only(session):
-    require_isolation()
     with SimProcess(serial("nostreams"), "--no-streams", "--profile", "single", "--plan-fault", "long") as sim:
+        sim.wait_discovered(session)
         assert len(only_reply(session, sim.prefix, 4, timeout=5.0).ok["string_container"]) == 9
         status = control(session, sim.prefix)["status"]
         assert status["streams"] is False and status["published"] == 0
@@ -283,9 +280,21 @@ def test_requests_only(session):
 # -- control protocol ------------------------------------------------------------
 
 
-def test_control_refuses_bad_documents(sim, session):
+def test_control_refuses_bad_changes(sim, session):
     before = control(session, sim.prefix)["settings"]
     for payload in (b"{not json", b"[1]", json.dumps({"rpc": {"3": "later"}}).encode()):
         replies = list(session.get(sim.prefix + control_mod.SUFFIX, payload=payload, timeout=2.0))
         assert len(replies) == 1 and replies[0].ok is None and replies[0].err.payload.to_bytes()
     assert control(session, sim.prefix)["settings"] == before
+
+
+def test_stops_cleanly_with_a_delayed_reply_pending(session):
+    with SimProcess(serial("pending"), "--no-streams", "--rpc-fault", "4=delay:20000") as sim:
+        sim.wait_discovered(session)
+        replies = []
+        session.get(sim.prefix + "/rpc", lambda r: replies.append(r), payload=b"\x04\x00\x00", timeout=30.0)
+        wait_until(lambda: control(session, sim.prefix)["status"]["requests"] == 1, 5.0)
+        start = time.monotonic()
+        assert sim.stop() == 0
+        assert time.monotonic() - start < 5.0
+    assert replies == []

@@ -37,8 +37,9 @@ def test_layout_of_both_streams(profile, dof, groups):
     assert basic["joint_groups"] == groups and extra["joint_groups"] == groups
     for name in wire.BASIC_JOINT_FIELDS[:9]:
         assert len(basic["joint_data"][name]) == dof, name
-    assert len(basic["joint_data"]["contact_positions"]) == 2 * len(groups)
-    assert len(basic["joint_data"]["contact_forces"]) == 2 * len(groups)
+    # one contact per joint, like every joint array
+    assert len(basic["joint_data"]["contact_positions"]) == len(basic["joint_data"]["q"])
+    assert len(basic["joint_data"]["contact_forces"]) == len(basic["joint_data"]["q"])
     assert len(basic["cartesian_data"]) == len(groups) == len(extra["cartesian_data"])
     for name in ("q_d", "dq_d", "tau_d"):
         assert len(extra[name]) == dof
