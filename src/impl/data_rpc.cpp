@@ -87,6 +87,10 @@ ozr::OzrState DataRpc::RequestPtStates(std::vector<std::string>& out) { return R
 ozr::OzrState DataRpc::RequestPlanInfo(tarn::PlanInfo& info) {
   std::vector<std::string> list;
   if (RequestStringList(kPlanInfo, list).code() != ozr::OZR_GENERAL_OK) return Fault();
+  return ConvertPlanInfo(list, info);
+}
+
+ozr::OzrState ConvertPlanInfo(const std::vector<std::string>& list, tarn::PlanInfo& info) {
   if (list.size() != 8) {
     spdlog::error("[norvik::tarn::Client] Size of plan info container is incorrect");
     return Fault();

@@ -33,6 +33,11 @@ enum RequestCode : uint16_t {
 inline constexpr double kProbeTimeoutS = 1.0;
 inline constexpr double kRequestTimeoutS = 2.0;
 
+// Fills `info` from the robot's eight plan strings; members before a failed
+// conversion keep their new values. 300000 (and an error logged) on a wrong
+// count or an unconvertible number.
+ozr::OzrState ConvertPlanInfo(const std::vector<std::string>& list, tarn::PlanInfo& info);
+
 class DataRpc {
  public:
   using Client = zenoh_mdw::RpcClient<zenoh_msgs::tarn_msg::RPCRequest, zenoh_msgs::tarn_msg::RPCReply>;

@@ -1,31 +1,56 @@
 // Declared entities: subscribers, queryables, publishers and kept queries.
 #pragma once
 
+#include <utility>
+
 #include "zenoh/bytes.hxx"
+#include "zenoh/closures.hxx"
 #include "zenoh/exception.hxx"
 #include "zenoh/handle.hxx"
 
 namespace zenoh {
 
+// An entity with callbacks: undeclared on destruction, and once that returns
+// none of its callbacks runs or will run.
+template <typename T, ZResult (*Undeclare)(T*)>
+class CallbackEntity {
+ public:
+  CallbackEntity(T* handle, detail::CallsDone calls_done) noexcept
+      : handle_(handle), calls_done_(std::move(calls_done)) {}
+  CallbackEntity(const CallbackEntity&) = delete;
+  CallbackEntity& operator=(const CallbackEntity&) = delete;
+  CallbackEntity(CallbackEntity&& other) noexcept
+      : handle_(std::exchange(other.handle_, nullptr)), calls_done_(std::move(other.calls_done_)) {}
+  CallbackEntity& operator=(CallbackEntity&& other) noexcept {
+    if (this != &other) {
+      undeclare();
+      handle_ = std::exchange(other.handle_, nullptr);
+      calls_done_ = std::move(other.calls_done_);
+    }
+    return *this;
+  }
+  ~CallbackEntity() { undeclare(); }
+
+  explicit operator bool() const noexcept { return handle_ != nullptr; }
+
+  ZResult undeclare() noexcept {
+    if (handle_ == nullptr) return NZ_OK;
+    const ZResult rc = Undeclare(std::exchange(handle_, nullptr));
+    detail::HappensAfter(calls_done_.get());
+    return rc;
+  }
+
+ private:
+  T* handle_;
+  detail::CallsDone calls_done_;
+};
+
+using Subscriber = CallbackEntity<NzSubscriber, nz_undeclare_subscriber>;
+using Queryable = CallbackEntity<NzQueryable, nz_undeclare_queryable>;
+
 namespace detail {
-inline void undeclare_subscriber(NzSubscriber* s) { nz_undeclare_subscriber(s); }
-inline void undeclare_queryable(NzQueryable* q) { nz_undeclare_queryable(q); }
 inline void undeclare_publisher(NzPublisher* p) { nz_undeclare_publisher(p); }
 }  // namespace detail
-
-// Undeclared on destruction; once that returns, none of its callbacks runs.
-class Subscriber : public detail::Owned<NzSubscriber, detail::undeclare_subscriber> {
- public:
-  explicit Subscriber(NzSubscriber* s) noexcept : Owned(s) {}
-  ZResult undeclare() noexcept { return handle() == nullptr ? NZ_OK : nz_undeclare_subscriber(release()); }
-};
-
-// Undeclared on destruction; once that returns, none of its callbacks runs.
-class Queryable : public detail::Owned<NzQueryable, detail::undeclare_queryable> {
- public:
-  explicit Queryable(NzQueryable* q) noexcept : Owned(q) {}
-  ZResult undeclare() noexcept { return handle() == nullptr ? NZ_OK : nz_undeclare_queryable(release()); }
-};
 
 class Publisher : public detail::Owned<NzPublisher, detail::undeclare_publisher> {
  public:

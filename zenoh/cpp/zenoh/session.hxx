@@ -61,10 +61,11 @@ class Session : public detail::Owned<NzSession, detail::close_session> {
         std::forward<OnDrop>(on_drop));
     using C = typename decltype(closure)::element_type;
     NzSubscriber* out = nullptr;
+    auto calls_done = closure->calls_done;
     const ZResult rc = nz_declare_subscriber(&out, handle(), ke.handle(), &C::template on_call<const NzBytes*>,
                                              &C::on_drop, closure.release());
     detail::check(rc, "Failed to declare Subscriber", err);
-    return Subscriber(out);
+    return Subscriber(out, std::move(calls_done));
   }
 
   // on_reply(bool ok, BytesView) per reply; on_drop() once when the query ends.
@@ -93,10 +94,11 @@ class Session : public detail::Owned<NzSession, detail::close_session> {
         std::forward<OnDrop>(on_drop));
     using C = typename decltype(closure)::element_type;
     NzQueryable* out = nullptr;
+    auto calls_done = closure->calls_done;
     const ZResult rc = nz_declare_queryable(&out, handle(), ke.handle(), &C::template on_call<const NzQuery*>,
                                             &C::on_drop, closure.release());
     detail::check(rc, "Failed to declare Queryable", err);
-    return Queryable(out);
+    return Queryable(out, std::move(calls_done));
   }
 
   [[nodiscard]] Publisher declare_publisher(const KeyExpr& ke, ZResult* err = nullptr) const {
