@@ -99,7 +99,7 @@ TEST(Subscriber, UndeclareWaitsForARunningCallback) {
     pub.put(zenoh::Bytes(std::vector<uint8_t>{1}));
     return started.load();
   }));
-  sub = zenoh::Subscriber(nullptr);  // undeclares
+  sub.undeclare();
   EXPECT_TRUE(finished.load()) << "undeclare returned while the callback still ran";
   EXPECT_TRUE(WaitFor([&] { return dropped.load(); }));
 }
