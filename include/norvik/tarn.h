@@ -4,3 +4,4 @@
 #include "norvik/tarn/client.h"
 #include "norvik/tarn/joint_group.h"
 #include "norvik/tarn/records.h"
+#include "norvik/tarn/stream_health.h"

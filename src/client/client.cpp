@@ -29,5 +29,13 @@ bool Client::estop_released() const { return impl().estop_released(); }
 bool Client::enabling_device_on() const { return impl().enabling_device_on(); }
 std::array<bool, 20> Client::digital_inputs() const { return impl().digital_inputs(); }
 std::array<bool, 20> Client::digital_outputs() const { return impl().digital_outputs(); }
+StreamHealth Client::stream_health(StreamKind stream) const { return impl().stream_health(stream); }
+void Client::start_sample_queues(size_t capacity) const { impl().start_sample_queues(capacity); }
+std::optional<StatesSample> Client::next_states(std::chrono::nanoseconds timeout) const {
+  return impl().next_states(timeout);
+}
+std::optional<ActionsSample> Client::next_actions(std::chrono::nanoseconds timeout) const {
+  return impl().next_actions(timeout);
+}
 
 }  // namespace norvik::tarn

@@ -12,7 +12,8 @@ namespace norvik::tarn {
 
 namespace {
 constexpr int32_t kOk = ozr::OZR_GENERAL_OK;
-}
+constexpr auto kFirstSamplePatience = std::chrono::seconds(1);
+}  // namespace
 
 Client::Impl::Impl(const std::string& robot_sn, bool verbose) : verbose_(verbose) {
   if (verbose_) {
@@ -32,6 +33,13 @@ Client::Impl::Impl(const std::string& robot_sn, bool verbose) : verbose_(verbose
 
   // Let the first stream samples arrive; sleep_for resumes after interruptions.
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // The groups are taken once and kept: taken before any sample has come,
+  // they would be empty and states() would never carry joint data. So a
+  // late first sample gets a little longer.
+  const auto patience = std::chrono::steady_clock::now() + kFirstSamplePatience;
+  while (tarn_client_->Stream().BasicReceived() == 0 && std::chrono::steady_clock::now() < patience) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   groups_ = tarn_client_->Stream().GetJointGroups(true);
 
   std::vector<JointGroup> queryable;
@@ -109,5 +117,17 @@ bool Client::Impl::estop_released() const { return tarn_client_->Stream().IsEsto
 bool Client::Impl::enabling_device_on() const { return tarn_client_->Stream().IsEnablingDeviceOn(); }
 std::array<bool, 20> Client::Impl::digital_inputs() const { return tarn_client_->Stream().GetDigitalInput(); }
 std::array<bool, 20> Client::Impl::digital_outputs() const { return tarn_client_->Stream().GetDigitalOutput(); }
+
+StreamHealth Client::Impl::stream_health(StreamKind stream) const { return tarn_client_->Stream().Health(stream); }
+
+void Client::Impl::start_sample_queues(size_t capacity) const { tarn_client_->Stream().StartQueues(capacity); }
+
+std::optional<StatesSample> Client::Impl::next_states(std::chrono::nanoseconds timeout) const {
+  return tarn_client_->Stream().NextStates(timeout, groups_, start_ids_, dofs_);
+}
+
+std::optional<ActionsSample> Client::Impl::next_actions(std::chrono::nanoseconds timeout) const {
+  return tarn_client_->Stream().NextActions(timeout, groups_, start_ids_, dofs_);
+}
 
 }  // namespace norvik::tarn

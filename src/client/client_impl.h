@@ -33,6 +33,10 @@ class Client::Impl {
   bool enabling_device_on() const;
   std::array<bool, 20> digital_inputs() const;
   std::array<bool, 20> digital_outputs() const;
+  StreamHealth stream_health(StreamKind stream) const;
+  void start_sample_queues(size_t capacity) const;
+  std::optional<StatesSample> next_states(std::chrono::nanoseconds timeout) const;
+  std::optional<ActionsSample> next_actions(std::chrono::nanoseconds timeout) const;
 
  private:
   std::shared_ptr<tarn_impl::TARNClient> tarn_client_;

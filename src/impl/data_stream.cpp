@@ -20,11 +20,88 @@ ozr::OzrState DataStream::Init(const zenoh_mdw::RealtimeNode& node, const std::s
 void DataStream::BasicSubCallback() {
   std::lock_guard<std::mutex> lock(basic_mutex_);
   basic_published_ = basic_receive_;
+  basic_arrival_ = {basic_arrival_.index + 1, std::chrono::steady_clock::now(),
+                    {basic_published_.stamp_sec, static_cast<int32_t>(basic_published_.stamp_nanosec)}};
+  if (basic_queue_) basic_queue_->Push({basic_arrival_, basic_published_});
 }
 
 void DataStream::ExtraSubCallback() {
+  std::pair<int32_t, int32_t> stamp;
+  {
+    std::lock_guard<std::mutex> lock(basic_mutex_);
+    stamp = basic_arrival_.stamp;
+  }
   std::lock_guard<std::mutex> lock(extra_mutex_);
   extra_published_ = extra_receive_;
+  extra_arrival_ = {extra_arrival_.index + 1, std::chrono::steady_clock::now(), stamp};
+  if (extra_queue_) extra_queue_->Push({extra_arrival_, extra_published_});
+}
+
+tarn::StreamHealth DataStream::Health(tarn::StreamKind stream) const {
+  tarn::StreamHealth h;
+  const bool basic = stream == tarn::StreamKind::Basic;
+  {
+    std::lock_guard<std::mutex> lock(basic ? basic_mutex_ : extra_mutex_);
+    const Arrival& a = basic ? basic_arrival_ : extra_arrival_;
+    if (a.index > 0) h.last_received = a.at;
+    h.robot_stamp = a.stamp;
+    if (basic && basic_queue_) h.queue_dropped = basic_queue_->dropped();
+    if (!basic && extra_queue_) h.queue_dropped = extra_queue_->dropped();
+  }
+  h.received = basic ? BasicReceived() : ExtraReceived();
+  h.malformed = basic ? BasicMalformed() : ExtraMalformed();
+  return h;
+}
+
+void DataStream::StartQueues(size_t capacity) {
+  // One stream at a time: no path ever holds both mutexes.
+  {
+    std::lock_guard<std::mutex> lock(basic_mutex_);
+    if (!basic_queue_) basic_queue_ = std::make_shared<SampleQueue<QueuedBasic>>(capacity);
+  }
+  std::lock_guard<std::mutex> lock(extra_mutex_);
+  if (!extra_queue_) extra_queue_ = std::make_shared<SampleQueue<QueuedExtra>>(capacity);
+}
+
+std::optional<tarn::StatesSample> DataStream::NextStates(std::chrono::nanoseconds timeout, const GroupNames& groups,
+                                                         const StartIds& start_ids, const DoFs& dofs) {
+  std::shared_ptr<SampleQueue<QueuedBasic>> queue;
+  {
+    std::lock_guard<std::mutex> lock(basic_mutex_);
+    queue = basic_queue_;
+  }
+  if (!queue) return std::nullopt;
+  auto item = queue->Pop(timeout);
+  if (!item) return std::nullopt;
+  const BasicData& d = item->data;
+  tarn::StatesSample out;
+  out.index = item->arrival.index;
+  out.received_at = item->arrival.at;
+  out.states = CutStates(d, groups, start_ids, dofs);
+  out.system_state = d.system_state;
+  out.safety_board_state = d.safety_board_state;
+  out.estop_released = d.estop_released;
+  out.enabling_device_on = d.enabling_device_on;
+  out.digital_inputs = d.digital_inputs;
+  out.digital_outputs = d.digital_outputs;
+  return out;
+}
+
+std::optional<tarn::ActionsSample> DataStream::NextActions(std::chrono::nanoseconds timeout, const GroupNames& groups,
+                                                           const StartIds& start_ids, const DoFs& dofs) {
+  std::shared_ptr<SampleQueue<QueuedExtra>> queue;
+  {
+    std::lock_guard<std::mutex> lock(extra_mutex_);
+    queue = extra_queue_;
+  }
+  if (!queue) return std::nullopt;
+  auto item = queue->Pop(timeout);
+  if (!item) return std::nullopt;
+  tarn::ActionsSample out;
+  out.index = item->arrival.index;
+  out.received_at = item->arrival.at;
+  out.actions = CutActions(item->data, item->arrival.stamp, groups, start_ids, dofs);
+  return out;
 }
 
 ozr::SystemState DataStream::GetSystemState() const {

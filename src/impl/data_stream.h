@@ -10,6 +10,8 @@
 
 #include <Eigen/Core>
 #include <array>
+#include <chrono>
+#include <optional>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -17,11 +19,13 @@
 #include <string>
 #include <vector>
 
+#include "impl/sample_queue.h"
 #include "middleware/nodes.h"
 #include "middleware/subscriber.h"
 #include "msgs/stream_messages.h"
 #include "norvik/tarn/joint_group.h"
 #include "norvik/tarn/records.h"
+#include "norvik/tarn/stream_health.h"
 #include "vocab/ozr_states.h"
 
 namespace norvik::tarn_impl {
@@ -76,6 +80,27 @@ class DataStream {
   // Rotates the TCP-frame wrenches into the world frame with tcp_pose's orientation.
   static void SetExtWrenchInWorld(tarn::RobotStates& states);
 
+  // The cutting of GetRobotStates and GetRobotActions, for any sample.
+  static std::map<tarn::JointGroup, tarn::RobotStates> CutStates(const BasicData& data, const GroupNames& groups,
+                                                                 const StartIds& start_ids, const DoFs& dofs);
+  static std::map<tarn::JointGroup, tarn::RobotActions> CutActions(const ExtraData& data,
+                                                                   std::pair<int32_t, int32_t> stamp,
+                                                                   const GroupNames& groups, const StartIds& start_ids,
+                                                                   const DoFs& dofs);
+
+  // Counts, stamps and arrival times of one stream.
+  tarn::StreamHealth Health(tarn::StreamKind stream) const;
+
+  // From now on keeps every sample of both streams, up to `capacity` each
+  // waiting to be taken; calling it again changes nothing.
+  void StartQueues(size_t capacity);
+  // The oldest queued sample, cut with the layout; empty after `timeout`
+  // without one, or when the queues were never started.
+  std::optional<tarn::StatesSample> NextStates(std::chrono::nanoseconds timeout, const GroupNames& groups,
+                                               const StartIds& start_ids, const DoFs& dofs);
+  std::optional<tarn::ActionsSample> NextActions(std::chrono::nanoseconds timeout, const GroupNames& groups,
+                                                 const StartIds& start_ids, const DoFs& dofs);
+
   // Samples stored and samples dropped as malformed, per stream (0 before Init).
   uint64_t BasicReceived() const;
   uint64_t BasicMalformed() const;
@@ -89,12 +114,30 @@ class DataStream {
                                                                        const StartIds& start_ids,
                                                                        const DoFs& dofs) const;
 
+  struct Arrival {
+    uint64_t index = 0;
+    std::chrono::steady_clock::time_point at{};
+    std::pair<int32_t, int32_t> stamp{0, 0};
+  };
+  struct QueuedBasic {
+    Arrival arrival;
+    BasicData data;
+  };
+  struct QueuedExtra {
+    Arrival arrival;
+    ExtraData data;
+  };
+
   BasicData basic_receive_;
   ExtraData extra_receive_;
   BasicData basic_published_;
   ExtraData extra_published_;
   mutable std::mutex basic_mutex_;
   mutable std::mutex extra_mutex_;
+  Arrival basic_arrival_;  // guarded by basic_mutex_
+  Arrival extra_arrival_;  // guarded by extra_mutex_
+  std::shared_ptr<SampleQueue<QueuedBasic>> basic_queue_;  // set once, under basic_mutex_
+  std::shared_ptr<SampleQueue<QueuedExtra>> extra_queue_;  // set once, under extra_mutex_
   std::shared_ptr<zenoh_mdw::Subscriber<BasicData>> basic_subscriber_;
   std::shared_ptr<zenoh_mdw::Subscriber<ExtraData>> extra_subscriber_;
 };

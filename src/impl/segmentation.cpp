@@ -57,7 +57,11 @@ GroupNames DataStream::GetJointGroups(bool basic) const {
 std::map<JointGroup, tarn::RobotStates> DataStream::GetRobotStates(const GroupNames& groups, const StartIds& start_ids,
                                                                    const DoFs& dofs) const {
   std::lock_guard<std::mutex> lock(basic_mutex_);
-  const BasicData& data = basic_published_;
+  return CutStates(basic_published_, groups, start_ids, dofs);
+}
+
+std::map<JointGroup, tarn::RobotStates> DataStream::CutStates(const BasicData& data, const GroupNames& groups,
+                                                              const StartIds& start_ids, const DoFs& dofs) {
   if (data.joint_groups.size() != data.cartesian_data.size()) {
     spdlog::error(
         "[norvik::tarn::Client] The received data has mismatched sizes: cartesian_data size is {}, expected number "
@@ -106,7 +110,13 @@ std::map<JointGroup, tarn::RobotActions> DataStream::GetRobotActions(const Group
     stamp = {basic_published_.stamp_sec, static_cast<int32_t>(basic_published_.stamp_nanosec)};
   }
   std::lock_guard<std::mutex> lock(extra_mutex_);
-  const ExtraData& data = extra_published_;
+  return CutActions(extra_published_, stamp, groups, start_ids, dofs);
+}
+
+std::map<JointGroup, tarn::RobotActions> DataStream::CutActions(const ExtraData& data,
+                                                                std::pair<int32_t, int32_t> stamp,
+                                                                const GroupNames& groups, const StartIds& start_ids,
+                                                                const DoFs& dofs) {
   if (data.joint_groups.size() != data.cartesian_data.size()) {
     spdlog::error(
         "[norvik::tarn::Client] The received desired data has mismatched sizes: cartesian_data size is {}, expected "

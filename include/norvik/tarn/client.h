@@ -12,12 +12,15 @@
 
 #include <array>
 #include <map>
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
 #include "norvik/tarn/joint_group.h"
 #include "norvik/tarn/records.h"
+#include "norvik/tarn/stream_health.h"
 
 namespace norvik::tarn {
 
@@ -57,6 +60,18 @@ class Client {
   bool enabling_device_on() const;
   std::array<bool, 20> digital_inputs() const;
   std::array<bool, 20> digital_outputs() const;
+
+  // Counts, robot stamp and arrival time of the latest sample of a stream:
+  // tells "never received", "live" and "stale" apart.
+  StreamHealth stream_health(StreamKind stream) const;
+  // From now on keeps every sample of both streams (up to `capacity` each
+  // waiting to be taken; beyond that the oldest go and are counted in
+  // StreamHealth::queue_dropped). Calling it again changes nothing.
+  void start_sample_queues(size_t capacity = 10000) const;
+  // The oldest kept sample, waiting up to `timeout`; empty on time-out or
+  // when start_sample_queues was never called.
+  std::optional<StatesSample> next_states(std::chrono::nanoseconds timeout) const;
+  std::optional<ActionsSample> next_actions(std::chrono::nanoseconds timeout) const;
 
   class Impl;
 

@@ -314,7 +314,8 @@ TEST(SimLifecycle, ClientsComeAndGoWhileTheRobotStreams) {
   test::LogCapture log;
   for (int i = 0; i < 100; ++i) {
     Client client(sim.serial(), false);
-    ASSERT_EQ(client.states().size(), 1u) << "cycle " << i;
+    ASSERT_TRUE(test::WaitFor([&] { return client.states().size() == 1; })) << "cycle " << i;
+    ASSERT_EQ(client.states().at(JointGroup::ARM_1).q.size(), 7u) << "cycle " << i;
   }
   EXPECT_EQ(log.At(spdlog::level::info).size(), 200u);
   EXPECT_EQ(log.At(spdlog::level::info).back(), ">>>>> Norvik TARN exited <<<<<");

@@ -15,6 +15,9 @@ SimRobot::SimRobot(std::string serial, std::vector<std::string> options)
                                 "--exit-with-parent"};
   argv.insert(argv.end(), options.begin(), options.end());
   process_ = std::make_unique<ChildProcess>(argv);
+  // "ready" means declared, not yet known to this process's session: wait
+  // until the robot answers here, so a client's first probe reaches it.
+  Control("{}");
 }
 
 std::string SimRobot::Control(const std::string& json) {

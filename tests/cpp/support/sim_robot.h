@@ -13,7 +13,8 @@ namespace norvik::test {
 
 class SimRobot {
  public:
-  // Starts tarn-sim for `serial` with extra options; waits until it serves.
+  // Starts tarn-sim for `serial` with extra options; waits until it serves
+  // and this process's session has discovered it.
   explicit SimRobot(std::string serial, std::vector<std::string> options = {});
 
   // Sends a JSON change of fault switches (see sim/README.md); returns the

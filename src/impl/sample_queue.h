@@ -1,0 +1,54 @@
+// A bounded first-in first-out queue between Zenoh's threads and one reader
+// that waits with a time-out. When full, the oldest entry goes (and is counted).
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <utility>
+
+namespace norvik::tarn_impl {
+
+template <typename T>
+class SampleQueue {
+ public:
+  explicit SampleQueue(size_t capacity) : capacity_(capacity == 0 ? 1 : capacity) {}
+
+  void Push(T value) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (items_.size() == capacity_) {
+        items_.pop_front();
+        ++dropped_;
+      }
+      items_.push_back(std::move(value));
+    }
+    ready_.notify_one();
+  }
+
+  // The oldest entry, waiting up to `timeout` for one; empty on time-out.
+  std::optional<T> Pop(std::chrono::nanoseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!ready_.wait_for(lock, timeout, [this] { return !items_.empty(); })) return std::nullopt;
+    T value = std::move(items_.front());
+    items_.pop_front();
+    return value;
+  }
+
+  uint64_t dropped() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return dropped_;
+  }
+
+ private:
+  const size_t capacity_;
+  mutable std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<T> items_;
+  uint64_t dropped_ = 0;
+};
+
+}  // namespace norvik::tarn_impl

@@ -1,0 +1,208 @@
+// A robot in the test process that answers plan-information requests as a
+// script says: good, duplicated, error, undecodable, wrong-id or failed
+// replies, each reply at a time of the script's choosing, on a thread of its
+// own so that late replies hold nothing up. Its good replies name the query
+// they answer ("q7" for the 7th), so a test sees which call got which reply.
+// It also streams marked samples (stress/marked_samples.h) in tarn-sim's
+// dual layout and answers the connection sequence like a robot.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <queue>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "msgs/codec.h"
+#include "stress/marked_samples.h"
+#include "zenoh.hxx"
+
+namespace norvik::test::faults {
+
+enum class Send { kGood, kDuplicate, kError, kGarbage, kWrongId, kFail };
+
+// The replies to one query, sent `delay` after it arrived; the query ends
+// right after them.
+struct Script {
+  std::vector<Send> replies;
+  std::chrono::milliseconds delay{0};
+};
+
+class ScriptedRobot {
+ public:
+  using Scripter = std::function<Script(int query)>;  // query counts from 1
+
+  explicit ScriptedRobot(std::string serial, size_t padding = 0)
+      : serial_(std::move(serial)), padding_(padding), session_(zenoh::Session::open(zenoh::Config::create_default())) {
+    const std::string prefix = "norvik/robot/" + serial_;
+    basic_.emplace(session_.declare_publisher(zenoh::KeyExpr(prefix + "/basic_stream_data")));
+    extra_.emplace(session_.declare_publisher(zenoh::KeyExpr(prefix + "/extra_stream_data")));
+    sender_ = std::thread([this] { SendLoop(); });
+    streamer_ = std::thread([this] { StreamLoop(); });
+    queryable_.emplace(session_.declare_queryable(
+        zenoh::KeyExpr(prefix + "/rpc"), [this](const zenoh::QueryView& q) { OnQuery(q); }, [] {}));
+  }
+
+  ~ScriptedRobot() {
+    queryable_.reset();  // no OnQuery after this
+    stop_ = true;
+    cv_.notify_all();
+    sender_.join();
+    streamer_.join();
+    std::lock_guard<std::mutex> lock(mutex_);
+    while (!jobs_.empty()) jobs_.pop();  // their queries end unanswered
+  }
+
+  const std::string& serial() const { return serial_; }
+  void Plan(Scripter scripter) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    scripter_ = std::move(scripter);
+  }
+  int PlanQueries() const { return plan_queries_.load(); }
+  // Jobs whose replies have all gone out.
+  int Answered() const { return answered_.load(); }
+
+  // The plan-information strings of the reply to query `n`.
+  std::vector<std::string> PlanStrings(int n, bool duplicate) const {
+    std::string tag = "q" + std::to_string(n) + (duplicate ? "-dup" : "");
+    return {tag, "node", std::string(padding_, 'p'), "1.5", "3", "plan-" + tag, "0.5", "0"};
+  }
+
+ private:
+  struct Job {
+    std::chrono::steady_clock::time_point due;
+    int n;
+    Script script;
+    std::shared_ptr<zenoh::Query> query;
+    bool operator<(const Job& other) const { return due > other.due; }  // earliest first
+  };
+
+  void OnQuery(const zenoh::QueryView& view) {
+    zenoh_msgs::tarn_msg::RPCRequest request;
+    try {
+      request = zenoh::ext::deserialize<zenoh_msgs::tarn_msg::RPCRequest>(view.payload());
+    } catch (...) {
+      return;
+    }
+    using zenoh_msgs::tarn_msg::RPCReply;
+    switch (request.request_id) {
+      case 0:
+        view.reply(zenoh_msgs::tarn_msg::SerializeMessage(RPCReply{0, false, {}, {}, {}, {}, {}}));
+        return;
+      case 1:
+        view.reply(zenoh_msgs::tarn_msg::SerializeMessage(RPCReply{1, true, {}, {}, {"v2.1"}, {}, {}}));
+        return;
+      case 10: {
+        // tarn-sim's dual layout, ALL included
+        RPCReply r{10, true, {}, {}, {}, {}, {}};
+        const std::map<uint16_t, std::pair<int32_t, float>> layout{
+            {0, {0, 15}}, {2, {0, 14}}, {3, {0, 7}}, {4, {7, 7}}, {5, {14, 1}}};
+        for (uint16_t g : request.joint_groups) {
+          const auto it = layout.find(g);
+          if (it == layout.end()) continue;
+          r.joint_groups.push_back(g);
+          r.int_container.push_back(it->second.first);
+          r.float_container.push_back(it->second.second);
+        }
+        view.reply(zenoh_msgs::tarn_msg::SerializeMessage(r));
+        return;
+      }
+      case 4: {
+        const int n = ++plan_queries_;
+        std::lock_guard<std::mutex> lock(mutex_);
+        Script script = scripter_ ? scripter_(n) : Script{{Send::kGood}, {}};
+        jobs_.push(Job{std::chrono::steady_clock::now() + script.delay, n, std::move(script),
+                       std::make_shared<zenoh::Query>(view)});
+        cv_.notify_all();
+        return;
+      }
+      default:
+        return;
+    }
+  }
+
+  void SendLoop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stop_) {
+      if (jobs_.empty()) {
+        cv_.wait(lock);
+        continue;
+      }
+      if (std::chrono::steady_clock::now() < jobs_.top().due) {
+        cv_.wait_until(lock, jobs_.top().due);
+        continue;
+      }
+      Job job = jobs_.top();
+      jobs_.pop();
+      lock.unlock();
+      for (Send s : job.script.replies) Reply(*job.query, job.n, s);
+      job.query.reset();  // the query ends here
+      ++answered_;
+      lock.lock();
+    }
+  }
+
+  void Reply(const zenoh::Query& query, int n, Send s) {
+    using zenoh_msgs::tarn_msg::RPCReply;
+    const zenoh::QueryView q = query.view();
+    RPCReply r{4, true, {}, {}, PlanStrings(n, false), {}, {}};
+    switch (s) {
+      case Send::kGood:
+        break;
+      case Send::kDuplicate:
+        q.reply(zenoh_msgs::tarn_msg::SerializeMessage(r));
+        r.string_container = PlanStrings(n, true);
+        break;
+      case Send::kError:
+        q.reply_err(zenoh::Bytes(std::vector<uint8_t>{'n', 'o'}));
+        return;
+      case Send::kGarbage: {
+        std::vector<uint8_t> bytes(64 + padding_);
+        for (auto& b : bytes) b = static_cast<uint8_t>(rng_());
+        q.reply(zenoh::Bytes(bytes));
+        return;
+      }
+      case Send::kWrongId:
+        r.request_id = 5;
+        break;
+      case Send::kFail:
+        r.success = false;
+        break;
+    }
+    q.reply(zenoh_msgs::tarn_msg::SerializeMessage(r));
+  }
+
+  void StreamLoop() {
+    auto next = std::chrono::steady_clock::now();
+    for (uint32_t k = 1; !stop_; ++k) {
+      basic_->put(zenoh_msgs::tarn_msg::SerializeMessage(stress::MarkedBasic(stress::Family::kRobot, k)));
+      extra_->put(zenoh_msgs::tarn_msg::SerializeMessage(stress::MarkedExtra(stress::Family::kRobot, k)));
+      next += std::chrono::milliseconds(2);
+      std::this_thread::sleep_until(next);
+    }
+  }
+
+  std::string serial_;
+  size_t padding_;
+  zenoh::Session session_;
+  std::optional<zenoh::Publisher> basic_, extra_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::priority_queue<Job> jobs_;
+  Scripter scripter_;
+  std::mt19937 rng_{7};
+  std::atomic<bool> stop_{false};
+  std::atomic<int> plan_queries_{0}, answered_{0};
+  std::thread sender_, streamer_;
+  std::optional<zenoh::Queryable> queryable_;
+};
+
+}  // namespace norvik::test::faults
