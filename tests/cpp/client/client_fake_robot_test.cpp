@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 #include "impl/data_rpc.h"
 #include "middleware/shared_session.h"
@@ -156,6 +157,28 @@ TEST_F(ClientTest, StreamAccessorsReadTheLatestSamples) {
   ASSERT_TRUE(test::WaitFor([&] { return client.groups().size() == 2; }));
   EXPECT_EQ(client.states().at(JointGroup::ARM_2).q.size(), 0u);
   EXPECT_TRUE(client.connected());
+}
+
+TEST(ClientFirstSample, GroupsAreLearnedFromALateFirstSample) {
+  FakeRobot robot(NewSerial());
+  robot.ActAsRobot(kSingleArm);
+  std::thread late([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    robot.StartStreaming(test::UniformBasic({3}, 7, 1.0f, 3), test::UniformExtra({3}, 7, 2.0f));
+  });
+  Client client(robot.serial(), false);
+  late.join();
+  EXPECT_EQ(client.states().at(JointGroup::ARM_1).q.size(), 7u);
+}
+
+TEST(ClientFirstSample, ARobotThatNeverStreamsCostsAtMostASecondMore) {
+  FakeRobot robot(NewSerial());
+  robot.ActAsRobot(kSingleArm);
+  const auto start = Clock::now();
+  Client client(robot.serial(), false);
+  EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 1.5);
+  EXPECT_TRUE(client.groups().empty());
+  EXPECT_TRUE(client.states().empty());
 }
 
 TEST_F(ClientTest, PrimitiveStatesRetryCorruptedLists) {

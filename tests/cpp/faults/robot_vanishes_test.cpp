@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include "faults/fault_support.h"
@@ -261,6 +262,44 @@ TEST(FaultsFrozenRobot, PastTheLeaseCallsFailAtOnceAndTheLinkComesBack) {
   ExpectRequestsWork(client);
   Figure("lease", "link dropped " + Ms(dropped_after) + " after the freeze; answered again " + Ms(back) +
                       " after the thaw");
+}
+
+// Several threads asking a frozen robot at once: each call, not only the
+// first, must end within its own deadline.
+TEST(FaultsFrozenRobot, ConcurrentCallersEachEndWithinTheirDeadline) {
+  const std::string serial = test::UniqueSerial();
+  Sim sim(serial, kDual);
+  Client client(serial, false);
+  ExpectRequestsWork(client);
+  sim.Freeze();
+  struct Caller {
+    const char* name;
+    double deadline;
+    std::function<void()> call;
+    Outcome outcome;
+  };
+  std::vector<Caller> callers{
+      {"plan_info", kRequestDeadline, [&] { client.plan_info(); }, {}},
+      {"primitive_states", kRequestDeadline, [&] { client.primitive_states(); }, {}},
+      {"configuration_score", kRequestDeadline, [&] { client.configuration_score(); }, {}},
+      {"connected", kProbeDeadline, [&] { EXPECT_FALSE(client.connected()); }, {}},
+  };
+  std::atomic<int> waiting{static_cast<int>(callers.size())};
+  std::vector<std::thread> threads;
+  for (auto& c : callers) {
+    threads.emplace_back([&c, &waiting] {
+      --waiting;
+      while (waiting > 0) std::this_thread::yield();  // start together
+      c.outcome = Timed(c.call);
+    });
+  }
+  for (auto& t : threads) t.join();
+  std::string line;
+  for (const auto& c : callers) {
+    EXPECT_LE(c.outcome.seconds, c.deadline + kSlack) << c.name << " overran its deadline of " << c.deadline << " s";
+    line += std::string(line.empty() ? "" : ", ") + c.name + " " + Ms(c.outcome.seconds);
+  }
+  Figure("frozen robot, four callers at once", line);
 }
 
 // Going away must not wait for a robot that does not answer; nor may a new
