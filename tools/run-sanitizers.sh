@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# The C++ tests under sanitizers, and a short run of every fuzz target:
+#   asan  every C++ test with AddressSanitizer + UndefinedBehaviorSanitizer
+#         (leaks are errors: LeakSanitizer runs at each test's exit)
+#   tsan  the concurrency tests with ThreadSanitizer
+#   fuzz  each libFuzzer target for FUZZ_SECONDS (default 5) over its corpus
+# With no argument runs all three. Each prints how long it took.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+stages=("$@")
+((${#stages[@]})) || stages=(asan tsan fuzz)
+SKIP_BUILD=1 "$root/tools/setup.sh"
+common=(-G Ninja -DPython3_EXECUTABLE="$root/.venv/bin/python" -DNORVIK_TARN_BUILD_PYTHON=OFF
+  -DNORVIK_TARN_BUILD_BENCHMARKS=OFF -DNORVIK_TARN_BUILD_STRESS=OFF -Wno-dev)
+
+configure() {  # dir flags
+  cmake -S . -B "$1" "${common[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS="$2" \
+    -DCMAKE_EXE_LINKER_FLAGS="$2" -DCMAKE_SHARED_LINKER_FLAGS="$2" >/dev/null
+}
+
+# the concurrency tests: many threads on one client, two publishers on a key,
+# replies racing deadlines, sessions shared and reopened
+tsan_filter='DataStream*:SimClientTest.Readers*:RpcClientTest.*:SharedSession*:Subscriber*:ClientTest.TwoClients*:ClientTest.StreamAccessors*:StreamHealthTest.*:SimLifecycle*'
+
+for stage in "${stages[@]}"; do
+  start=$SECONDS
+  case $stage in
+    asan)
+      configure build-asan "-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
+      cmake --build build-asan --target norvik_tarn_tests
+      ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+        tools/isolated ctest --test-dir build-asan --output-on-failure --timeout 300 -E '^install\.'
+      ;;
+    tsan)
+      configure build-tsan "-fsanitize=thread"
+      cmake --build build-tsan --target norvik_tarn_tests
+      TSAN_OPTIONS="suppressions=$root/tests/sanitizers/tsan.supp halt_on_error=1" \
+        tools/isolated build-tsan/bin/norvik_tarn_tests --gtest_filter="$tsan_filter"
+      ;;
+    fuzz)
+      tools/fuzz.sh "${FUZZ_SECONDS:-5}"
+      ;;
+    *)
+      echo "unknown stage $stage (asan, tsan, fuzz)" >&2
+      exit 2
+      ;;
+  esac
+  echo "sanitizers: $stage took $((SECONDS - start)) s"
+done
