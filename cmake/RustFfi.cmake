@@ -13,7 +13,10 @@ file(GLOB _ffi_sources CONFIGURE_DEPENDS "${_ffi_dir}/src/*.rs")
 
 add_custom_command(
   OUTPUT "${_ffi_lib}"
-  COMMAND ${CMAKE_COMMAND} -E env CARGO_TARGET_DIR=${NORVIK_CARGO_TARGET_DIR}
+  # Build tools export CC and friends; cargo would take them for a change and
+  # rebuild Zenoh, so it always sees the same environment.
+  COMMAND ${CMAKE_COMMAND} -E env --unset=CC --unset=CXX --unset=CFLAGS --unset=CXXFLAGS --unset=LDFLAGS
+          CARGO_TARGET_DIR=${NORVIK_CARGO_TARGET_DIR}
           ${CARGO_EXECUTABLE} build --release --locked --quiet --manifest-path "${_ffi_dir}/Cargo.toml"
   COMMAND ${CMAKE_COMMAND} -E make_directory "${CMAKE_BINARY_DIR}/lib"
   COMMAND ${CMAKE_COMMAND} -E copy_if_different "${_ffi_built}" "${_ffi_lib}"

@@ -7,3 +7,25 @@ cd "$root"
 "$root/tools/setup.sh"
 build_dir=${BUILD_DIR:-build}
 tools/isolated ctest --test-dir "$build_dir" --output-on-failure --timeout 300
+
+# Python module tests, against the module in $build_dir/python. The wheel test
+# builds offline inside the namespace: fetch the wheels of pyproject.toml's
+# build requirements first (nothing is downloaded once they are there).
+export NORVIK_TARN_BUILD_DIR=$(cd "$build_dir" && pwd)
+export NORVIK_WHEELHOUSE="$NORVIK_TARN_BUILD_DIR/wheelhouse"
+mapfile -t build_requires < <(sed -n '/^\[build-system\]/,/^\[/s/^requires *= *\[\(.*\)\]/\1/p' pyproject.toml |
+  tr ',' '\n' | tr -d ' "' | sed '/^$/d')
+.venv/bin/python -m pip download -q --only-binary :all: --no-index --find-links "$NORVIK_WHEELHOUSE" \
+    -d "$NORVIK_WHEELHOUSE" "${build_requires[@]}" 2>/dev/null ||
+  .venv/bin/python -m pip download -q --only-binary :all: -d "$NORVIK_WHEELHOUSE" "${build_requires[@]}"
+tools/isolated "$root/.venv/bin/python" -m pytest tests/python tests/sim
+
+# The short soak and lifecycle runs (the fault tests ran in ctest above).
+BUILD_DIR="$build_dir" "$root/tools/run-soak.sh" short
+
+# The C++ tests again under AddressSanitizer + UndefinedBehaviorSanitizer and
+# (the concurrency ones) ThreadSanitizer, and every fuzz target briefly over
+# its corpus. SANITIZERS=0 skips them.
+if [[ "${SANITIZERS:-1}" != 0 ]]; then
+  "$root/tools/run-sanitizers.sh"
+fi

@@ -2,11 +2,18 @@
 
 #include <spdlog/spdlog.h>
 
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 
 #include "middleware/shared_session.h"
 
 namespace norvik::tarn_impl {
+
+namespace {
+constexpr int kProbes = 3;
+constexpr auto kProbeWindow = std::chrono::milliseconds(static_cast<int>(kProbeTimeoutS * 1000));
+}  // namespace
 
 TARNClient::TARNClient(bool verbose)
     : reliable_node_{zenoh_mdw::GetSharedZenohSession()},
@@ -34,8 +41,15 @@ void TARNClient::Init(const std::string& serial) {
     throw std::runtime_error("[norvik::tarn::Client] Failed to start communication services");
   }
   if (verbose_) spdlog::info("[norvik::tarn::Client] Searching for [{}] ...", serial);
+  // A probe can end at once, unanswered, while this session has not yet
+  // learnt the robot's queryable (the robot just came up, or the session was
+  // already open). Each probe therefore keeps its full second before the next.
   bool connected = false;
-  for (int attempt = 0; attempt < 3 && !connected; ++attempt) connected = IsConnected();
+  for (int attempt = 0; attempt < kProbes && !connected; ++attempt) {
+    const auto window_end = std::chrono::steady_clock::now() + kProbeWindow;
+    connected = IsConnected();
+    if (!connected && attempt + 1 < kProbes) std::this_thread::sleep_until(window_end);
+  }
   if (!connected) {
     throw std::runtime_error(
         "[norvik::tarn::Client] Failed to connect to [" + serial +

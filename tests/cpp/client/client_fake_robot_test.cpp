@@ -132,13 +132,35 @@ TEST_F(ClientTest, NoRobotFailsAfterThreeProbes) {
   EXPECT_GE(took, 3.0);
   EXPECT_LT(took, 3.2);
 
+  // with nobody there each probe ends at once, yet still takes its second
   const std::string nobody = NewSerial();
+  const auto nobody_start = Clock::now();
   ExpectThrowWith<std::runtime_error>([&] { Client c(nobody, false); },
                                       "[norvik::tarn::Client] Failed to connect to [" + nobody +
                                           "]. Please check that: a) Ethernet connection with the target robot is "
                                           "established; b) The specified serial number of the target robot is "
                                           "correct; c) No firewall is active or this TARN program is whitelisted; d) "
                                           "TARN version is compatible with the target robot's software version");
+  const double nobody_took = std::chrono::duration<double>(Clock::now() - nobody_start).count();
+  EXPECT_GE(nobody_took, 2.0);
+  EXPECT_LT(nobody_took, 3.2);
+}
+
+TEST(ClientProbes, ARobotThatAppearsDuringTheProbesIsFound) {
+  // this process's session is already open when the robot comes up, so the
+  // first probes find no route to it and end at once
+  auto session = zenoh_mdw::GetSharedZenohSession();
+  const std::string serial = NewSerial();
+  std::unique_ptr<FakeRobot> robot;
+  std::thread later([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    robot = std::make_unique<FakeRobot>(serial);
+    robot->ActAsRobot(kSingleArm);
+  });
+  std::unique_ptr<Client> client;
+  EXPECT_NO_THROW(client = std::make_unique<Client>(serial, false));
+  later.join();
+  EXPECT_TRUE(client && client->connected());
 }
 
 TEST_F(ClientTest, StreamAccessorsReadTheLatestSamples) {
