@@ -30,5 +30,7 @@ void route_old_pickle_protocols(Class& cls) {
 void bind_joint_group(pybind11::module_& m);
 void bind_records(pybind11::module_& m);
 void bind_client(pybind11::module_& m);
+// After bind_client: stream health and the sample queues, additions to Client.
+void bind_streams(pybind11::module_& m);
 
 }  // namespace norvik::tarn::python

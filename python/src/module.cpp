@@ -10,4 +10,5 @@ PYBIND11_MODULE(norviktarn, m) {
   norvik::tarn::python::bind_joint_group(m);
   norvik::tarn::python::bind_records(m);
   norvik::tarn::python::bind_client(m);
+  norvik::tarn::python::bind_streams(m);
 }

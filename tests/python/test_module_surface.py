@@ -53,6 +53,11 @@ CLIENT_METHODS = [
     ("digital_inputs", "digital_inputs(self: norviktarn.Client) -> Annotated[list[bool], FixedSize(20)]"),
     ("digital_outputs", "digital_outputs(self: norviktarn.Client) -> Annotated[list[bool], FixedSize(20)]"),
     ("__repr__", "__repr__(self: norviktarn.Client) -> str"),
+    # additions after the specified members: stream health and sample queues
+    ("stream_health", "stream_health(self: norviktarn.Client, stream: norviktarn.StreamKind) -> norviktarn.StreamHealth"),
+    ("start_sample_queues", "start_sample_queues(self: norviktarn.Client, capacity: int = 10000) -> None"),
+    ("next_states", "next_states(self: norviktarn.Client, timeout: float) -> Optional[norviktarn.StatesSample]"),
+    ("next_actions", "next_actions(self: norviktarn.Client, timeout: float) -> Optional[norviktarn.ActionsSample]"),
 ]
 
 
@@ -68,7 +73,9 @@ def test_module_doc(norviktarn):
 def test_public_names_in_registration_order(norviktarn):
     names = [k for k in vars(norviktarn) if not k.startswith("_")]
     assert names == ["JointGroup", "UNKNOWN", "ALL", "ARMS", "ARM_1", "ARM_2", "EXT_AXIS",
-                     "RobotStates", "RobotActions", "PrimitiveStates", "PlanInfo", "Client"]
+                     "RobotStates", "RobotActions", "PrimitiveStates", "PlanInfo", "Client",
+                     # additions after the specified names
+                     "StreamKind", "Freshness", "StreamHealth", "StatesSample", "ActionsSample"]
 
 
 def test_exported_members_are_the_enum_members(norviktarn):

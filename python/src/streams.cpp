@@ -1,0 +1,92 @@
+// Stream health and every-sample queues: additions beside the client's
+// accessors. Unlike those, the waits release the GIL, so a recording thread
+// does not stall the rest of the program.
+#include <chrono>
+#include <optional>
+
+#include "bindings.h"
+#include "norvik/tarn/client.h"
+
+namespace py = pybind11;
+
+namespace norvik::tarn::python {
+
+namespace {
+
+std::chrono::nanoseconds Seconds(double s) {
+  if (!(s > 0.0)) return std::chrono::nanoseconds(0);
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(std::min(s, 1e9)));
+}
+
+std::optional<double> AgeSeconds(const StreamHealth& h) {
+  const auto age = h.age();
+  if (!age) return std::nullopt;
+  return std::chrono::duration<double>(*age).count();
+}
+
+// Steady-clock seconds, comparable with time.monotonic() on Linux.
+double SteadySeconds(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration<double>(t.time_since_epoch()).count();
+}
+
+}  // namespace
+
+void bind_streams(py::module_& m) {
+  py::enum_<StreamKind>(m, "StreamKind").value("BASIC", StreamKind::Basic).value("EXTRA", StreamKind::Extra);
+  py::enum_<Freshness>(m, "Freshness")
+      .value("NEVER_RECEIVED", Freshness::NeverReceived)
+      .value("LIVE", Freshness::Live)
+      .value("STALE", Freshness::Stale);
+
+  py::class_<StreamHealth>(m, "StreamHealth")
+      .def_readonly("received", &StreamHealth::received)
+      .def_readonly("malformed", &StreamHealth::malformed)
+      .def_readonly("queue_dropped", &StreamHealth::queue_dropped)
+      .def_readonly("robot_stamp", &StreamHealth::robot_stamp)
+      .def_property_readonly("last_received",
+                             [](const StreamHealth& h) -> std::optional<double> {
+                               if (!h.last_received) return std::nullopt;
+                               return SteadySeconds(*h.last_received);
+                             })
+      .def_property_readonly("age", &AgeSeconds)
+      .def(
+          "freshness",
+          [](const StreamHealth& h, double stale_after) { return h.freshness(Seconds(stale_after)); },
+          py::arg("stale_after") = 0.1)
+      .def("__repr__", [](const StreamHealth& h) {
+        const auto age = AgeSeconds(h);
+        return "<StreamHealth received=" + std::to_string(h.received) + " malformed=" + std::to_string(h.malformed) +
+               " queue_dropped=" + std::to_string(h.queue_dropped) +
+               (age ? " age=" + std::to_string(*age) + "s" : std::string(" never received")) + ">";
+      });
+
+  py::class_<StatesSample>(m, "StatesSample")
+      .def_readonly("index", &StatesSample::index)
+      .def_property_readonly("received_at", [](const StatesSample& s) { return SteadySeconds(s.received_at); })
+      .def_readonly("states", &StatesSample::states)
+      .def_readonly("system_state", &StatesSample::system_state)
+      .def_readonly("safety_board_state", &StatesSample::safety_board_state)
+      .def_readonly("estop_released", &StatesSample::estop_released)
+      .def_readonly("enabling_device_on", &StatesSample::enabling_device_on)
+      .def_readonly("digital_inputs", &StatesSample::digital_inputs)
+      .def_readonly("digital_outputs", &StatesSample::digital_outputs);
+
+  py::class_<ActionsSample>(m, "ActionsSample")
+      .def_readonly("index", &ActionsSample::index)
+      .def_property_readonly("received_at", [](const ActionsSample& s) { return SteadySeconds(s.received_at); })
+      .def_readonly("actions", &ActionsSample::actions);
+
+  auto client = py::reinterpret_borrow<py::class_<Client, std::unique_ptr<Client>>>(m.attr("Client"));
+  client.def("stream_health", &Client::stream_health, py::arg("stream"))
+      .def("start_sample_queues", &Client::start_sample_queues, py::arg("capacity") = 10000)
+      .def(
+          "next_states",
+          [](const Client& c, double timeout) { return c.next_states(Seconds(timeout)); }, py::arg("timeout"),
+          py::call_guard<py::gil_scoped_release>())
+      .def(
+          "next_actions",
+          [](const Client& c, double timeout) { return c.next_actions(Seconds(timeout)); }, py::arg("timeout"),
+          py::call_guard<py::gil_scoped_release>());
+}
+
+}  // namespace norvik::tarn::python
