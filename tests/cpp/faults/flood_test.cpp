@@ -131,11 +131,78 @@ std::string Percent(double share) {
 
 const std::vector<std::string> kRobotForRequests{"--profile", "dual", "--no-streams"};
 
+// The records a client cuts out of a marked basic sample, cut at `shift`
+// joints past each group's start.
+std::map<JointGroup, RobotStates> Cut(const zenoh_msgs::tarn_msg::AllBasicStreamData& d, size_t shift = 0) {
+  std::map<JointGroup, RobotStates> out;
+  for (size_t n = 0; n < stress::kDualGroups.size(); ++n) {
+    const auto g = static_cast<JointGroup>(stress::kDualGroups[n]);
+    const auto [start, dof] = stress::kDualCuts.at(g);
+    RobotStates& r = out[g];
+    r.timestamp = {d.stamp_sec, static_cast<int32_t>(d.stamp_nanosec)};
+    const auto& j = d.joint_data;
+    for (auto [from, to] : {std::pair{&j.q, &r.q}, {&j.theta, &r.theta}, {&j.dq, &r.dq}, {&j.dtheta, &r.dtheta},
+                            {&j.tau, &r.tau}, {&j.tau_dot, &r.tau_dot}, {&j.tau_ext, &r.tau_ext},
+                            {&j.tau_interact, &r.tau_interact}, {&j.temperature, &r.temperature}}) {
+      for (size_t i = start + shift; i < start + shift + dof; ++i) to->push_back(from->at(i % from->size()));
+    }
+    const auto& c = d.cartesian_data[n];
+    std::copy(c.flange_pose.begin(), c.flange_pose.end(), r.flange_pose.begin());
+    std::copy(c.tcp_pose.begin(), c.tcp_pose.end(), r.tcp_pose.begin());
+    std::copy(c.tcp_twist.begin(), c.tcp_twist.end(), r.tcp_twist.begin());
+    std::copy(c.tcp_wrench_local.begin(), c.tcp_wrench_local.end(), r.tcp_wrench_local.begin());
+    std::copy(c.raw_tcp_wrench_local.begin(), c.raw_tcp_wrench_local.end(), r.raw_tcp_wrench_local.begin());
+    std::copy(c.raw_ft_sensor.begin(), c.raw_ft_sensor.end(), r.raw_ft_sensor.begin());
+  }
+  return out;
+}
+
+// The readers' check itself: it passes a whole sample and catches a mixed,
+// shifted or re-stamped one.
+TEST(FaultsMarks, TheCheckCatchesMixedShiftedAndRestampedSamples) {
+  const auto whole = Cut(stress::MarkedBasic(Family::kRobot, 41));
+  const auto seen = stress::CheckStates(whole);
+  EXPECT_TRUE(seen.problem.empty()) << seen.problem;
+  EXPECT_EQ(seen.k, 41u);
+  EXPECT_EQ(seen.family, Family::kRobot);
+  EXPECT_EQ(stress::CheckStates(Cut(stress::MarkedBasic(Family::kRogue, 9))).family, Family::kRogue);
+
+  auto mixed = whole;
+  mixed[JointGroup::ARM_2] = Cut(stress::MarkedBasic(Family::kRobot, 42)).at(JointGroup::ARM_2);
+  EXPECT_FALSE(stress::CheckStates(mixed).problem.empty());
+  mixed = whole;
+  mixed[JointGroup::ARM_1].tcp_pose = Cut(stress::MarkedBasic(Family::kRogue, 41)).at(JointGroup::ARM_1).tcp_pose;
+  EXPECT_FALSE(stress::CheckStates(mixed).problem.empty());
+  EXPECT_FALSE(stress::CheckStates(Cut(stress::MarkedBasic(Family::kRobot, 41), 1)).problem.empty());
+  auto restamped = whole;
+  restamped[JointGroup::EXT_AXIS].timestamp.first = 40;
+  EXPECT_FALSE(stress::CheckStates(restamped).problem.empty());
+
+  const auto extra = stress::MarkedExtra(Family::kRobot, 7);
+  std::map<JointGroup, RobotActions> actions;
+  for (size_t n = 0; n < stress::kDualGroups.size(); ++n) {
+    const auto g = static_cast<JointGroup>(stress::kDualGroups[n]);
+    const auto [start, dof] = stress::kDualCuts.at(g);
+    auto& a = actions[g];
+    a.q_d.assign(extra.q_d.begin() + static_cast<long>(start), extra.q_d.begin() + static_cast<long>(start + dof));
+    a.dq_d.assign(extra.dq_d.begin() + static_cast<long>(start), extra.dq_d.begin() + static_cast<long>(start + dof));
+    a.tau_d.assign(extra.tau_d.begin() + static_cast<long>(start), extra.tau_d.begin() + static_cast<long>(start + dof));
+    const auto& c = extra.cartesian_data[n];
+    std::copy(c.tcp_pose_d.begin(), c.tcp_pose_d.end(), a.tcp_pose_d.begin());
+    std::copy(c.tcp_twist_d.begin(), c.tcp_twist_d.end(), a.tcp_twist_d.begin());
+    std::copy(c.tcp_wrench_d.begin(), c.tcp_wrench_d.end(), a.tcp_wrench_d.begin());
+  }
+  EXPECT_TRUE(stress::CheckActions(actions).problem.empty()) << stress::CheckActions(actions).problem;
+  actions[JointGroup::ARM_2].dq_d[3] += 1;
+  EXPECT_FALSE(stress::CheckActions(actions).problem.empty());
+}
+
 TEST(FaultsFlood, GarbageAmongGoodSamplesNeverReachesReadersAndCpuStaysBounded) {
   const double window = test::faults::FaultSeconds(3.0);
+  const std::string lifetime = std::to_string(static_cast<int>(3 * window + 60));  // stops by itself
   test::faults::QuietLog log;
   test::faults::Sim sim(test::UniqueSerial(), kRobotForRequests);
-  auto good = std::make_unique<Flood>(sim.serial(), std::vector<std::string>{"--good", "1000", "--seconds", "600"});
+  auto good = std::make_unique<Flood>(sim.serial(), std::vector<std::string>{"--good", "1000", "--seconds", lifetime});
   Client client(sim.serial(), false);
   ASSERT_EQ(client.states().size(), 4u);
   log.Reset();
@@ -147,7 +214,7 @@ TEST(FaultsFlood, GarbageAmongGoodSamplesNeverReachesReadersAndCpuStaysBounded) 
   const long robot_before = readers.robot();
   const auto health_before = client.stream_health(StreamKind::Basic);
   // The same publisher now sends ten garbage samples between two good ones.
-  Flood flood(sim.serial(), {"--good", "1000", "--garbage", "10000", "--seconds", "600"});
+  Flood flood(sim.serial(), {"--good", "1000", "--garbage", "10000", "--seconds", lifetime});
   ASSERT_TRUE(test::WaitFor([&] { return readers.robot() > robot_before + 100; }));
   const double flooded = ClientCpu(readers, window);
   const long lines = log.Total();
@@ -188,18 +255,20 @@ class FaultsRogue : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(FaultsRogue, ASecondPublisherNeverMixesIntoAWholeSample) {
   const bool mixed = GetParam() == "mixed";
+  const double window = test::faults::FaultSeconds(2.0);
+  const std::string lifetime = std::to_string(static_cast<int>(window + 90));  // stops by itself
   test::faults::QuietLog log;
   test::faults::Sim sim(test::UniqueSerial(), kRobotForRequests);
-  Flood good(sim.serial(), {"--good", "1000", "--seconds", "600"});
+  Flood good(sim.serial(), {"--good", "1000", "--seconds", lifetime});
   Client client(sim.serial(), false);
   ASSERT_EQ(client.states().size(), 4u);
   log.Reset();
-  Flood rogue(sim.serial(), {"--rogue", "1000", "--rogue-shapes", GetParam(), "--seconds", "600"});
+  Flood rogue(sim.serial(), {"--rogue", "1000", "--rogue-shapes", GetParam(), "--seconds", lifetime});
   CheckingReaders readers(client, 4);
   ASSERT_TRUE(test::WaitFor([&] { return readers.rogue() > 500 && readers.robot() > 500; }, std::chrono::seconds(20)))
       << "robot " << readers.robot() << ", rogue " << readers.rogue();
   // Timing a window of reads, not waiting for an event.
-  std::this_thread::sleep_for(std::chrono::duration<double>(test::faults::FaultSeconds(2.0)));
+  std::this_thread::sleep_for(std::chrono::duration<double>(window));
   readers.Stop();
   const auto counts = rogue.Stop();
 

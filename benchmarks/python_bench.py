@@ -1,0 +1,127 @@
+#!/usr/bin/env python3
+"""states() and actions() per call from Python, through the norviktarn module.
+
+For each profile a C++ robot (bench_robot) streams both samples at 1 kHz
+while the calls are timed. Beside them, in the same rounds: estop_released()
+(the least a bound call costs: one lock, one field, a bool back) and
+states() followed by reading q of every group (what a reader that uses the
+values pays). Rounds rotate the order of the calls; each figure is the
+median over rounds of the mean call time in that round.
+
+Skips (exit 0, with a message) when the module is not built.
+
+    python_bench.py [--build DIR] [--rounds N] [--json FILE]
+"""
+import argparse
+import json
+import os
+import statistics
+import subprocess
+import sys
+import time
+
+
+def start_robot(binary, serial, profile):
+    robot = subprocess.Popen([binary, "--serial", serial, "--profile", profile, "--realtime"], stdin=subprocess.PIPE,
+                             stdout=subprocess.PIPE, text=True, bufsize=1)
+    deadline = time.monotonic() + 20
+    while time.monotonic() < deadline:
+        line = robot.stdout.readline()
+        if not line:
+            break
+        if line.startswith("ready"):
+            return robot
+    robot.kill()
+    raise RuntimeError("bench_robot did not start")
+
+
+def stop_robot(robot):
+    try:
+        robot.stdin.write("stop\nquit\n")
+        robot.stdin.flush()
+        robot.wait(timeout=10)
+    except (OSError, subprocess.TimeoutExpired):
+        robot.kill()
+
+
+def per_call_us(fn, calls):
+    start = time.perf_counter_ns()
+    for _ in range(calls):
+        fn()
+    return (time.perf_counter_ns() - start) / calls / 1e3
+
+
+def measure(client, rounds):
+    def states_and_q():
+        for s in client.states().values():
+            s.q
+
+    calls = {
+        "states": client.states,
+        "actions": client.actions,
+        "estop_released": client.estop_released,
+        "states_and_q": states_and_q,
+    }
+    # Enough calls per round for about 0.1 s of the slowest one.
+    slowest = max(per_call_us(fn, 200) for fn in calls.values())
+    n = max(200, int(0.1e6 / slowest))
+    names = list(calls)
+    samples = {name: [] for name in names}
+    for r in range(rounds):
+        order = names[r % len(names):] + names[:r % len(names)]
+        for name in order:
+            samples[name].append(per_call_us(calls[name], n))
+    return {name: statistics.median(v) for name, v in samples.items()}, n
+
+
+def main():
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", default=os.path.join(root, "build"))
+    parser.add_argument("--rounds", type=int, default=15)
+    parser.add_argument("--json")
+    args = parser.parse_args()
+
+    result = {"skipped": None, "profiles": {}}
+    sys.path.insert(0, os.path.join(args.build, "python"))
+    try:
+        import norviktarn
+    except ImportError as e:
+        result["skipped"] = "norviktarn is not built in %s/python (%s)" % (args.build, e)
+        print("python_bench: skipped: " + result["skipped"])
+        if args.json:
+            with open(args.json, "w") as f:
+                json.dump(result, f, indent=1)
+        return 0
+
+    robot_binary = os.path.join(args.build, "benchmarks", "bench_robot")
+    for profile in ("dual", "single"):
+        serial = "BENCH-PY-%d-%s" % (os.getpid(), profile)
+        robot = start_robot(robot_binary, serial, profile)
+        try:
+            robot.stdin.write("stream 1000 0 both\n")
+            robot.stdin.flush()
+            client = norviktarn.Client(serial, False)
+            deadline = time.monotonic() + 5
+            while time.monotonic() < deadline and not (client.states() and client.actions()):
+                time.sleep(0.01)
+            groups = len(client.states())
+            figures, calls = measure(client, args.rounds)
+            del client
+        finally:
+            stop_robot(robot)
+        figures["groups"] = groups
+        figures["calls_per_round"] = calls
+        result["profiles"][profile] = figures
+        print("python_bench/%s: states() %.2f us, actions() %.2f us, estop_released() %.2f us, "
+              "states()+q %.2f us (%d groups, %d rounds of %d calls)" %
+              (profile, figures["states"], figures["actions"], figures["estop_released"], figures["states_and_q"],
+               groups, args.rounds, calls))
+    if args.json:
+        with open(args.json, "w") as f:
+            json.dump(result, f, indent=1)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
