@@ -1,9 +1,9 @@
 // A blocking remote call over one Zenoh get, with a time-out.
 //
-// Thread-safe: calls on one client run one at a time. The reply handlers run
-// on Zenoh's threads and share only the per-call state with the caller; a
-// reply that comes after the caller gave up lands in that abandoned state and
-// is freed with it when Zenoh drops the query.
+// Thread-safe: calls on one client run one at a time, each within its own
+// time-out. The reply handlers run on Zenoh's threads and share only the
+// per-call state with the caller; a reply that comes after the caller gave up
+// lands in that abandoned state and is freed with it when Zenoh drops the query.
 #pragma once
 
 #include <algorithm>
@@ -32,10 +32,17 @@ class RpcClient {
   // the get could not be issued. Throws zenoh::ZException when the request
   // cannot be serialized.
   bool SendRequestAndGetReply(const Req& request, Rep& reply, double timeout_s) {
-    std::lock_guard<std::mutex> call_lock(mutex_);
-    auto state = std::make_shared<RequestState>();
-    const int64_t timeout_ms = ToMilliseconds(timeout_s);
+    // Calls take turns, but the deadline runs from the call, not from its
+    // turn: a caller queued behind calls to a silent robot gives up when its
+    // own time is out instead of waiting out every call before it.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ToMilliseconds(timeout_s));
+    std::unique_lock<std::timed_mutex> call_lock(mutex_, deadline);
+    if (!call_lock.owns_lock()) return false;
     zenoh::Bytes payload = zenoh_msgs::tarn_msg::SerializeMessage(request);
+    const int64_t timeout_ms =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (timeout_ms <= 0) return false;
+    auto state = std::make_shared<RequestState>();
 
     try {
       zenoh::GetOptions options;
@@ -53,7 +60,6 @@ class RpcClient {
     }
 
     std::unique_lock<std::mutex> lock(state->mutex);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     state->cv.wait_until(lock, deadline, [&state] { return state->done; });
     if (state->has_reply) reply = std::move(state->reply);
     return state->has_reply;
@@ -98,7 +104,7 @@ class RpcClient {
     state.cv.notify_all();
   }
 
-  std::mutex mutex_;
+  std::timed_mutex mutex_;
   std::shared_ptr<zenoh::Session> session_;
   std::string key_;
 };

@@ -7,7 +7,9 @@
 // sample and never wait for the network. Request-backed accessors
 // (connected, primitive_states, plan_info, configuration_score) make one
 // round trip and block up to their time-out (1 s for connected, 2 s
-// otherwise). Every accessor may be called from several threads at once.
+// otherwise; primitive_states makes up to six when the robot's lists come
+// corrupted). Every accessor may be called from several threads at once;
+// requests take turns, each within its own time-out.
 #pragma once
 
 #include <array>

@@ -233,12 +233,13 @@ TEST(FaultsFlood, GarbageAmongGoodSamplesNeverReachesReadersAndCpuStaysBounded) 
   EXPECT_EQ(lines, 0) << "garbage is dropped without a word:" << summary;
   const double garbage_rate = (counts.at("garbage_basic") + counts.at("garbage_extra")) / counts.at("seconds");
   EXPECT_GT(garbage_rate, 3000) << "the flood did not reach its rate";
-  // Bounded: well under a core, and per message received no dearer than a
-  // good sample is (a ratio within this run, so a busy machine cancels out).
+  // Bounded: short of a whole core (the rate is kept up with), and per
+  // message received no dearer than a good sample is, twice over (a ratio
+  // within this run, so a busy machine mostly cancels out).
   const double good_rate = good_counts.at("good") / good_counts.at("seconds");
   const double per_message_baseline = baseline / (2 * good_rate);
   const double per_message_flooded = flooded / (2 * counts.at("good") / counts.at("seconds") + garbage_rate);
-  EXPECT_LT(flooded, 0.5) << "the client used " << Percent(flooded) << " of a core under the flood";
+  EXPECT_LT(flooded, 0.9) << "the client used " << Percent(flooded) << " of a core under the flood";
   EXPECT_LT(per_message_flooded, 2 * per_message_baseline);
   std::ostringstream line;
   line << "client CPU " << Percent(baseline) << " of a core with " << 2 * good_rate << " good samples/s, "

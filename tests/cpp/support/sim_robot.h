@@ -25,7 +25,9 @@ class SimRobot {
 
   const std::string& serial() const { return serial_; }
   // Stops the robot at once, as if it crashed or lost power.
-  void Kill() { process_.reset(); }
+  void Kill() {
+    if (process_) process_->Kill();
+  }
 
  private:
   std::string serial_;
