@@ -6,8 +6,8 @@
 //   bench_listener --mode client|raw --serial SN
 //
 // Commands on stdin: "mark" prints "mark CPU_NS RSS_KIB BASIC EXTRA STAMP_NS"
-// (counts are -1 for the client, whose stamp is that of states()); "quit"
-// (or end of input) exits.
+// (samples received per stream; the stamp is that of states(), 0 for the raw
+// subscriber); "quit" (or end of input) exits.
 #include <spdlog/spdlog.h>
 
 #include <atomic>
@@ -81,7 +81,9 @@ int main(int argc, char** argv) {
     if (line == "quit") break;
     if (line != "mark") continue;
     if (client) {
-      Say(Mark(-1, -1, LatestStamp(*client)));
+      const auto basic_count = static_cast<int64_t>(client->stream_health(tarn::StreamKind::Basic).received);
+      const auto extra_count = static_cast<int64_t>(client->stream_health(tarn::StreamKind::Extra).received);
+      Say(Mark(basic_count, extra_count, LatestStamp(*client)));
     } else {
       Say(Mark(basic.load(), extra.load(), 0));
     }

@@ -69,6 +69,8 @@ def fmt(v, unit):
         return "%.2f %%" % v
     if unit == "kib":
         return "%.0f KiB" % v
+    if unit == "n":
+        return "%.0f" % v
     return "%g" % v
 
 
@@ -161,6 +163,9 @@ def rows(r):
         add("5. CPU per 1 kHz stream pair", p, r.c(n, "tarn_cpu_pct"), "pct", "raw counting subscriber",
             r.c(n, "raw_cpu_pct"), "≤ 1.2× raw", None if q is None else q <= 1.2,
             None if q is None else "%.2f× (windows: %.2f×)" % (q, wq or float("nan")))
+        sent = r.c(n, "sent")
+        add("5. basic samples received in the soak", p, r.c(n, "tarn_received"), "n", "raw counting subscriber",
+            r.c(n, "raw_received"), ratio_text="of %.0f sent" % sent if sent else "n/a")
         add("6. RSS at rest", p, r.c(n, "tarn_rss_rest_kib"), "kib", "raw subscriber process",
             r.c(n, "raw_rss_rest_kib"))
         secs = r.c(n, "seconds") or 0

@@ -4,8 +4,8 @@
 # run, with the ratio and the goal. Not part of the tests: it never fails on
 # a missed goal, only when something cannot run.
 #
-#   tools/run-benchmarks.sh              short run (about 6 minutes; 30 s soak per profile)
-#   tools/run-benchmarks.sh --memory     the soak runs 10 minutes (both profiles side by side)
+#   tools/run-benchmarks.sh              short run (about 9 minutes; 30 s soak per profile)
+#   tools/run-benchmarks.sh --memory     the soak runs 10 minutes (both profiles side by side; about 20 minutes)
 #   options: --soak-seconds N   --out DIR   (default build/benchmark-results/DATE)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
