@@ -8,8 +8,8 @@ cd "$root"
 build_dir=${BUILD_DIR:-build}
 tools/isolated ctest --test-dir "$build_dir" --output-on-failure --timeout 300
 
-# Python module tests, against the module in $build_dir/python. The wheel test
-# builds offline inside the namespace: fetch the wheels of pyproject.toml's
+# Python module and tarn command tests, against the module in $build_dir/python.
+# The wheel tests build offline inside the namespace: fetch the wheels of pyproject.toml's
 # build requirements first (nothing is downloaded once they are there).
 export NORVIK_TARN_BUILD_DIR=$(cd "$build_dir" && pwd)
 export NORVIK_WHEELHOUSE="$NORVIK_TARN_BUILD_DIR/wheelhouse"
@@ -18,7 +18,7 @@ mapfile -t build_requires < <(sed -n '/^\[build-system\]/,/^\[/s/^requires *= *\
 .venv/bin/python -m pip download -q --only-binary :all: --no-index --find-links "$NORVIK_WHEELHOUSE" \
     -d "$NORVIK_WHEELHOUSE" "${build_requires[@]}" 2>/dev/null ||
   .venv/bin/python -m pip download -q --only-binary :all: -d "$NORVIK_WHEELHOUSE" "${build_requires[@]}"
-tools/isolated "$root/.venv/bin/python" -m pytest tests/python tests/sim
+tools/isolated "$root/.venv/bin/python" -m pytest tests/python tests/sim tests/tarn_cli
 
 # The short soak and lifecycle runs (the fault tests ran in ctest above).
 BUILD_DIR="$build_dir" "$root/tools/run-soak.sh" short

@@ -97,4 +97,6 @@ def test_pip_install_into_a_fresh_venv(tmp_path):
     assert result["doc"] == "Norvik Telemetry Access Relay Node (TARN)"
     assert result["file"] == str(site / "norviktarn.cpython-310-x86_64-linux-gnu.so")
     assert result["libs"] == [str(site / "libnorvik_tarn.so.2"), str(site / "libnorvik_zenoh.so")]
-    assert result["names"][:2] == ["JointGroup", "UNKNOWN"] and result["names"][-1] == "Client"
+    # the specified names end with Client; the stream-health additions follow it
+    assert result["names"][:2] == ["JointGroup", "UNKNOWN"] and result["names"][11] == "Client"
+    assert result["names"][12:] == ["StreamKind", "Freshness", "StreamHealth", "StatesSample", "ActionsSample"]

@@ -1,0 +1,208 @@
+"""tarn info SN: what the robot is and what it is doing, once."""
+
+import argparse
+import json
+import time
+
+from . import fmt, names, robot
+from .errors import FAILED, CliError
+from .health import StreamMeter, as_dict, describe
+
+HELP = "print the robot's server version, joint groups, plan, primitive states, scores and status"
+DESCRIPTION = """\
+Connects to the robot, prints what it reports once and exits: the server
+version, the joint groups with their start index in the robot's joint vector
+and their DoF, the plan, the primitive states, the configuration scores, the
+system and safety-board state, e-stop, enabling device, digital I/O and the
+health of both streams. Exits with 1 when a request went unanswered (the
+rest is still printed)."""
+
+STALE_AFTER = 0.1
+RATE_WINDOW = 0.3  # seconds over which the stream rates are measured
+
+
+def add_parser(sub, common):
+    p = sub.add_parser("info", parents=[common], help=HELP, description=DESCRIPTION,
+                       formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("serial", metavar="SN", help='the robot\'s serial number, e.g. "Rizon 4s-062068"')
+    p.add_argument("--json", action="store_true", help="print one JSON object instead of text")
+    p.set_defaults(run=run)
+    return p
+
+
+def _attempt(call):
+    try:
+        return call(), None
+    except RuntimeError as e:
+        text = str(e)
+        return None, text.split("] ", 1)[1] if text.startswith("[") and "] " in text else text
+
+
+def gather(serial, verbose=False):
+    # the raw query runs beside the connection; it only adds what the client keeps to itself
+    query = robot.start_raw_query(serial, ["version", "layout"])
+    try:
+        client = robot.connect(serial, verbose)
+    except BaseException:
+        query.kill()
+        query.communicate()
+        raise
+    norviktarn = robot.load_module()
+    meters = {}
+    try:
+        meters = {"basic": StreamMeter(client, norviktarn.StreamKind.BASIC),
+                  "extra": StreamMeter(client, norviktarn.StreamKind.EXTRA)}
+        started = time.monotonic()
+        for m in meters.values():
+            m.update(started)
+        # one whole sample gives the state codes with the I/O they came with
+        client.start_sample_queues(1)
+        sample = client.next_states(1.0)
+        groups = client.groups()
+        states = client.states()
+        plan, plan_error = _attempt(client.plan_info)
+        primitives, primitive_error = _attempt(client.primitive_states)
+        scores, score_error = _attempt(client.configuration_score)
+        raw = robot.finish_raw_query(query)
+        # a rate needs a window of some length; the requests above are usually quicker
+        time.sleep(max(0.0, RATE_WINDOW - (time.monotonic() - started)))
+        for m in meters.values():
+            m.update()
+        report = {
+            "robot": robot.normalise_serial(serial),
+            "client_version": robot.CLIENT_VERSION,
+            "server_version": raw.get("version"),
+            "raw_query": raw.get("error"),
+            "groups": _groups(raw.get("layout"), groups, states),
+            "status": _status(sample, client),
+            "streams": {k: as_dict(m, STALE_AFTER) for k, m in meters.items()},
+            "plan": _plan(plan),
+            "primitive_states": None if primitives is None else {
+                g.name: {"primitive": p.pt_name, "values": dict(p.names_and_values)} for g, p in primitives.items()},
+            "configuration_scores": None if scores is None else {g.name: list(s) for g, s in scores.items()},
+            "errors": {k: v for k, v in (("plan", plan_error), ("primitive_states", primitive_error),
+                                         ("configuration_scores", score_error)) if v},
+        }
+        return report, meters
+    finally:
+        for m in meters.values():
+            m.client = None
+        if query.poll() is None:
+            query.kill()
+            query.communicate()
+        del client
+
+
+def _groups(layout, groups, states):
+    """One row per joint group: start and DoF as the robot told them, and whether the streams carry it."""
+    in_streams = {g.name for g in groups}
+    dof_seen = {g.name: len(s.q) for g, s in states.items()}
+    rows = []
+    if layout:
+        group_names = {0: "ALL", 2: "ARMS", 3: "ARM_1", 4: "ARM_2", 5: "EXT_AXIS"}
+        for value, start, dof in layout:
+            name = group_names.get(value, str(value))
+            rows.append({"group": name, "value": value, "start": start, "dof": dof,
+                         "in_streams": name in in_streams, "dof_in_streams": dof_seen.get(name)})
+    else:
+        # without the raw query only what the streams show: DoF as list lengths, no start
+        for g in groups:
+            rows.append({"group": g.name, "value": int(g), "start": None, "dof": dof_seen.get(g.name),
+                         "in_streams": True, "dof_in_streams": dof_seen.get(g.name)})
+    return rows
+
+
+def _status(sample, client):
+    if sample is None:
+        return {"system_state": None, "safety_board_state": None, "estop_released": client.estop_released(),
+                "enabling_device_on": client.enabling_device_on(), "digital_inputs": client.digital_inputs(),
+                "digital_outputs": client.digital_outputs()}
+    return {"system_state": sample.system_state, "safety_board_state": sample.safety_board_state,
+            "estop_released": sample.estop_released, "enabling_device_on": sample.enabling_device_on,
+            "digital_inputs": sample.digital_inputs, "digital_outputs": sample.digital_outputs}
+
+
+def _plan(p):
+    if p is None:
+        return None
+    return {k: getattr(p, k) for k in ("pt_name", "node_name", "node_path", "node_path_time_period",
+                                       "node_path_number", "assigned_plan_name", "velocity_scale",
+                                       "waiting_for_step")}
+
+
+def render(report, meters):
+    lines = []
+    add = lines.append
+    add("robot             %s" % report["robot"])
+    if report["server_version"]:
+        add("server version    %s (this client speaks %s)" % (report["server_version"], report["client_version"]))
+    else:
+        add("server version    %s, as the client checked it; %s"
+            % (report["client_version"], report["raw_query"] or "the robot did not answer the raw query"))
+    st = report["status"]
+    if st["system_state"] is None:
+        add("system state      unknown (no states sample within 1 s)")
+    else:
+        add("system state      %s" % names.system_state(st["system_state"]))
+        add("safety board      %s" % names.safety_board_state(st["safety_board_state"]))
+    add("e-stop            %s" % ("released" if st["estop_released"] else "PRESSED (not released)"))
+    add("enabling device   %s" % ("on" if st["enabling_device_on"] else "off"))
+    add("digital inputs    %s  on: %s" % (fmt.bits(st["digital_inputs"]), fmt.on_list(st["digital_inputs"])))
+    add("digital outputs   %s  on: %s" % (fmt.bits(st["digital_outputs"]), fmt.on_list(st["digital_outputs"])))
+    add("streams           " + describe("basic", meters["basic"], STALE_AFTER))
+    add("                  " + describe("extra", meters["extra"], STALE_AFTER))
+    h = meters["basic"].health
+    if h.received:
+        add("latest stamp      %s" % fmt.robot_time(h.robot_stamp))
+    add("")
+    add("joint groups")
+    rows = [("group", "start", "DoF", "in the streams")]
+    for g in report["groups"]:
+        rows.append((g["group"], "-" if g["start"] is None else g["start"],
+                     "-" if g["dof"] is None else fmt.dof(g["dof"]), "yes" if g["in_streams"] else "no"))
+    lines += fmt.table(rows, "lrrl")
+    if report["groups"] and report["groups"][0]["start"] is None:
+        add("  (no start indices: %s)" % (report["raw_query"] or "the robot did not answer the raw query"))
+    add("")
+    plan = report["plan"]
+    if plan is None:
+        add("plan              unavailable: %s" % report["errors"]["plan"])
+    else:
+        add("plan              %s" % (plan["assigned_plan_name"] or "(none assigned)"))
+        add("  node            %s (primitive %s)" % (plan["node_name"], plan["pt_name"]))
+        add("  node path       %s  time period %s  number %s"
+            % (plan["node_path"], plan["node_path_time_period"], plan["node_path_number"]))
+        add("  velocity scale  %.2f" % plan["velocity_scale"])
+        add("  waiting         %s" % ("for a step from the operator" if plan["waiting_for_step"] else "no"))
+    add("")
+    prims = report["primitive_states"]
+    if prims is None:
+        add("primitive states  unavailable: %s" % report["errors"]["primitive_states"])
+    else:
+        add("primitive states")
+        for group, p in prims.items():
+            values = ", ".join("%s=%s" % (k, fmt.value(v)) for k, v in p["values"].items())
+            add("  %-9s %s%s" % (group, p["primitive"], (": " + values) if values else ""))
+        if not prims:
+            add("  (none)")
+    add("")
+    scores = report["configuration_scores"]
+    if scores is None:
+        add("configuration scores  unavailable: %s" % report["errors"]["configuration_scores"])
+    else:
+        add("configuration scores (0..100: translation, rotation)")
+        lines += fmt.table([(g, "%.0f" % a, "%.0f" % b) for g, (a, b) in scores.items()], "lrr")
+        if not scores:
+            add("  (none)")
+    return lines
+
+
+def run(args, log):
+    report, meters = gather(args.serial, args.verbose)
+    if args.json:
+        print(json.dumps(report, indent=2))
+    else:
+        print("\n".join(render(report, meters)))
+    if report["errors"]:
+        raise CliError("unanswered: %s" % ", ".join(report["errors"]), FAILED)
+    return 0

@@ -1,0 +1,186 @@
+"""tarn plot FILE --out PNG: a recording's joints and TCP wrench over time, as a picture."""
+
+import argparse
+import csv
+import math
+import os
+
+from .columns import split
+from .errors import FAILED, USAGE, CliError
+from .writers import is_parquet, load_pyarrow
+
+HELP = "plot a recording's joint positions, velocities, torques and TCP wrench over time"
+DESCRIPTION = """\
+Reads a recording made by `tarn record` (CSV, or Parquet) and draws, per
+joint group, the joint positions, velocities and torques over the robot's
+time, and the TCP wrench in the world frame (force and moment), into one
+picture (PNG, or any format matplotlib writes: .svg, .pdf). Needs
+matplotlib."""
+
+PANELS = (("q", "joint position"), ("dq", "joint velocity"), ("tau", "joint torque"))
+FORCE, MOMENT = ("fx", "fy", "fz"), ("mx", "my", "mz")
+
+
+def add_parser(sub, common):
+    p = sub.add_parser("plot", parents=[common], help=HELP, description=DESCRIPTION,
+                       formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("file", metavar="FILE", help="a recording (.csv, .parquet or .pq)")
+    p.add_argument("--out", required=True, metavar="PNG", help="picture to write")
+    p.add_argument("--groups", metavar="G,G", help="joint groups to draw, e.g. ARM_1,EXT_AXIS (default: all)")
+    p.add_argument("--dpi", type=int, default=100, help="resolution (default 100)")
+    p.add_argument("--max-points", type=int, default=20000, metavar="N",
+                   help="draw at most N points per line, every k-th sample beyond (default 20000)")
+    p.set_defaults(run=run)
+    return p
+
+
+def _wanted(columns):
+    """Column names the plot needs, by (group, field, part)."""
+    out = {}
+    for c in columns:
+        parts = split(c)
+        if parts is None:
+            continue
+        group, field, part = parts
+        if field in ("q", "dq", "tau") or (field == "tcp_wrench" and part in FORCE + MOMENT):
+            out[c] = parts
+    return out
+
+
+def _number(text):
+    return float(text) if text else math.nan
+
+
+def read_csv(path):
+    try:
+        with open(path, newline="") as f:
+            reader = csv.reader(f)
+            header = next(reader, None)
+            if not header or header[:1] != ["stream"]:
+                raise CliError("%s is not a tarn recording (no stream column)" % path, FAILED)
+            wanted = _wanted(header)
+            idx = {name: header.index(name) for name in ("stamp_sec", "stamp_nanosec", "received_at")}
+            cols = [(header.index(c), c) for c in wanted]
+            data = {c: [] for c in wanted}
+            sec, nsec, recv = [], [], []
+            for row in reader:
+                if not row or row[0] != "basic":
+                    continue
+                sec.append(row[idx["stamp_sec"]])
+                nsec.append(row[idx["stamp_nanosec"]])
+                recv.append(float(row[idx["received_at"]]))
+                for i, c in cols:
+                    data[c].append(_number(row[i]))
+    except OSError as e:
+        raise CliError("cannot read %s: %s" % (path, e.strerror or e), FAILED) from None
+    except (ValueError, IndexError) as e:
+        raise CliError("%s is not a tarn recording (%s)" % (path, e), FAILED) from None
+    return sec, nsec, recv, data, wanted
+
+
+def read_parquet(path):
+    pa = load_pyarrow()
+    try:
+        schema = pa.parquet.read_schema(path)
+        wanted = _wanted(schema.names)
+        if "stream" not in schema.names:
+            raise CliError("%s is not a tarn recording (no stream column)" % path, FAILED)
+        table = pa.parquet.read_table(path, columns=["stream", "stamp_sec", "stamp_nanosec", "received_at"]
+                                      + list(wanted))
+    except OSError as e:
+        raise CliError("cannot read %s: %s" % (path, e), FAILED) from None
+    except pa.ArrowException as e:
+        raise CliError("%s is not a readable Parquet file (%s)" % (path, e), FAILED) from None
+    import pyarrow.compute as pc
+
+    table = table.filter(pc.equal(table["stream"], "basic"))
+    column = lambda name: table[name].to_pylist()  # noqa: E731
+    sec = ["" if v is None else str(v) for v in column("stamp_sec")]
+    nsec = ["" if v is None else str(v) for v in column("stamp_nanosec")]
+    data = {c: [math.nan if v is None else v for v in column(c)] for c in wanted}
+    return sec, nsec, column("received_at"), data, wanted
+
+
+def times(sec, nsec, recv):
+    """Seconds from the first sample: robot stamps when every row has one, arrival times otherwise."""
+    if sec and all(sec) and all(nsec):
+        ns = [int(s) * 1_000_000_000 + int(n) for s, n in zip(sec, nsec)]
+        return [(t - ns[0]) / 1e9 for t in ns], "robot time"
+    return [t - recv[0] for t in recv], "arrival time"
+
+
+def draw(path, out, groups=None, dpi=100, max_points=20000):
+    try:
+        import matplotlib
+    except ImportError:
+        raise CliError("plotting needs matplotlib (pip install 'norviktarn[plot]')", FAILED) from None
+    matplotlib.use("Agg")  # no display needed
+    import matplotlib.pyplot as plt
+
+    if not os.path.exists(path):
+        raise CliError("cannot read %s: no such file" % path, FAILED)
+    sec, nsec, recv, data, wanted = (read_parquet if is_parquet(path) else read_csv)(path)
+    if not recv:
+        raise CliError("%s has no states samples to plot" % path, FAILED)
+    t, clock = times(sec, nsec, recv)
+    names = []
+    for group, _, _ in wanted.values():
+        if group not in names:
+            names.append(group)
+    if groups:
+        unknown = [g for g in groups if g not in names]
+        if unknown:
+            raise CliError("%s has no group %s (it has %s)" % (path, ", ".join(unknown), ", ".join(names)), USAGE)
+        names = [g for g in names if g in groups]
+    if not names:
+        raise CliError("%s has no joint groups to plot" % path, FAILED)
+    step = max(1, math.ceil(len(t) / max(1, max_points)))
+    t = t[::step]
+
+    def series(group, field, part):
+        return data["%s.%s.%s" % (group, field, part)][::step]
+
+    def parts(group, field):
+        return [p for g, f, p in wanted.values() if g == group and f == field]
+
+    fig, axes = plt.subplots(len(names), 5, figsize=(18, 2.6 * len(names) + 0.8), squeeze=False,
+                             sharex=True, constrained_layout=True)
+    for row, group in zip(axes, names):
+        for ax, (field, title) in zip(row, PANELS):
+            joints = parts(group, field)
+            for j in joints:
+                ax.plot(t, series(group, field, j), linewidth=0.9, label=j)
+            ax.set_title("%s %s" % (group, title), fontsize=9)
+            if field == "q" and joints:
+                ax.legend(title="joint", fontsize=6, title_fontsize=6, ncol=2 if len(joints) > 7 else 1,
+                          loc="upper right")
+        for ax, components, title in ((row[3], FORCE, "TCP force (world)"), (row[4], MOMENT, "TCP moment (world)")):
+            present = [c for c in components if c in parts(group, "tcp_wrench")]
+            for c in present:
+                ax.plot(t, series(group, "tcp_wrench", c), linewidth=0.9, label=c)
+            ax.set_title("%s %s" % (group, title), fontsize=9)
+            if present:
+                ax.legend(fontsize=6, loc="upper right")
+        for ax in row:
+            ax.tick_params(labelsize=7)
+            ax.grid(True, linewidth=0.3)
+    for ax in axes[-1]:
+        ax.set_xlabel("%s [s]" % clock, fontsize=8)
+    fig.suptitle("%s: %d states samples over %.2f s" % (os.path.basename(path), len(recv), t[-1] if t else 0.0),
+                 fontsize=10)
+    try:
+        fig.savefig(out, dpi=dpi)
+    except (OSError, ValueError) as e:
+        raise CliError("cannot write %s: %s" % (out, e), FAILED) from None
+    finally:
+        plt.close(fig)
+    return len(recv), names
+
+
+def run(args, log):
+    if args.dpi < 10 or args.max_points < 2:
+        raise CliError("--dpi must be at least 10 and --max-points at least 2", USAGE)
+    groups = [g.strip() for g in args.groups.split(",") if g.strip()] if args.groups else None
+    samples, names = draw(args.file, args.out, groups, args.dpi, args.max_points)
+    print("plotted %d states samples of %s to %s" % (samples, ", ".join(names), args.out))
+    return 0

@@ -1,0 +1,135 @@
+"""The command line itself: help on every subcommand, usage errors, and failures as one line."""
+
+import subprocess
+
+import pytest
+
+from tarn_cli_support import BUILD_DIR, ROOT, one_error_line, tarn, tool_env
+
+SUBCOMMANDS = {
+    "info": ["SN", "--json"],
+    "watch": ["SN", "--interval", "--duration", "--stale-after"],
+    "record": ["SN", "--out", "--duration", "--queue", "--quiet"],
+    "plot": ["FILE", "--out", "--groups", "--dpi", "--max-points"],
+}
+
+
+def test_help_lists_every_subcommand():
+    done = tarn("--help")
+    assert done.returncode == 0, done
+    for name in SUBCOMMANDS:
+        assert "\n    %s " % name in done.stdout, done
+    assert "exit status" in done.stdout
+    assert done.stderr == ""
+
+
+@pytest.mark.parametrize("name", sorted(SUBCOMMANDS))
+def test_each_subcommand_has_help(name):
+    done = tarn(name, "--help")
+    assert done.returncode == 0, done
+    assert done.stdout.startswith("usage: tarn %s " % name), done
+    for option in SUBCOMMANDS[name] + ["--verbose"]:
+        assert option in done.stdout, (option, done)
+    assert done.stderr == ""
+
+
+def test_version():
+    done = tarn("--version")
+    assert done.returncode == 0, done
+    assert done.stdout.startswith("tarn ") and "(TARN v2.1)" in done.stdout, done
+
+
+def test_the_build_tree_wrapper_runs_the_tool():
+    done = subprocess.run([str(ROOT / "tools" / "tarn"), "plot", "--help"], capture_output=True, text=True,
+                          timeout=60, env={"PATH": "/usr/bin:/bin", "BUILD_DIR": str(BUILD_DIR)})
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.startswith("usage: tarn plot ")
+
+
+def test_no_subcommand_is_a_usage_error():
+    done = tarn()
+    assert done.returncode == 2, done
+    assert "usage: tarn" in done.stderr and "required" in done.stderr, done
+    assert done.stdout == ""
+
+
+def test_record_needs_an_output_file():
+    done = tarn("record", "AB-CD-77")
+    assert done.returncode == 2, done
+    assert "--out" in done.stderr
+
+
+@pytest.mark.parametrize("serial", ["ab_c-1", "abc", "-123", "a.b-1", "a  b-1"])
+def test_a_bad_serial_number_is_one_line(serial):
+    done = tarn("info", serial)
+    assert done.returncode == 2, done
+    line = one_error_line(done, "tarn: %r is not a robot serial number" % serial)
+    assert "Rizon 4s-062068" in line
+    assert done.stdout == ""
+
+
+@pytest.mark.parametrize("args", [["info"], ["watch"], ["record", "--out", "{tmp}/x.csv", "--duration", "1"]])
+def test_an_unknown_robot_is_one_line(args, tmp_path):
+    args = [a.replace("{tmp}", str(tmp_path)) for a in args]
+    done = tarn(args[0], "Nobody 4s-000000", *args[1:])
+    assert done.returncode == 3, done
+    one_error_line(done, "tarn: no robot answers as Nobody-4s-000000 (check the network link")
+    # the library's connection lines stay off stdout
+    assert done.stdout == ""
+    assert not (tmp_path / "x.csv").exists()
+
+
+def test_record_into_a_missing_folder_fails_before_connecting(tmp_path):
+    done = tarn("record", "AB-CD-77", "--out", tmp_path / "no" / "run.csv", "--duration", "1")
+    assert done.returncode == 1, done
+    one_error_line(done, "tarn: cannot write %s: no folder %s" % (tmp_path / "no" / "run.csv", tmp_path / "no"))
+    assert done.seconds < 10
+
+
+@pytest.mark.parametrize("args", [["record", "--out", "run.csv", "--duration", "0"],
+                                  ["record", "--out", "run.csv", "--duration", "-1"],
+                                  ["record", "--out", "run.csv", "--queue", "0"],
+                                  ["watch", "--interval", "0"], ["watch", "--duration", "-1"],
+                                  ["watch", "--stale-after", "0"]])
+def test_bad_numbers_are_refused_before_connecting(args, tmp_path):
+    done = tarn(args[0], "AB-CD-77", *args[1:], cwd=tmp_path)
+    assert done.returncode == 2, done
+    one_error_line(done, "tarn: %s must be " % next(a for a in args[1:] if a.startswith("--") and a != "--out"))
+    assert done.seconds < 10
+
+
+def _without(tmp_path, package):
+    """An environment in which `import package` fails, as when it is not installed."""
+    shadow = tmp_path / "shadow"
+    (shadow / package).mkdir(parents=True)
+    (shadow / package / "__init__.py").write_text("raise ImportError('No module named %s')\n" % package)
+    return tool_env(first=[shadow])
+
+
+def test_parquet_without_pyarrow_is_one_line(tmp_path):
+    done = tarn("record", "AB-CD-77", "--out", tmp_path / "run.parquet", "--duration", "1",
+                env=_without(tmp_path, "pyarrow"))
+    assert done.returncode == 1, done
+    one_error_line(done, "tarn: writing Parquet needs pyarrow (pip install 'norviktarn[parquet]')")
+    assert not (tmp_path / "run.parquet").exists()
+
+
+def test_plot_without_matplotlib_is_one_line(tmp_path):
+    (tmp_path / "run.csv").write_text("stream,index,stamp_sec,stamp_nanosec,received_at\n")
+    done = tarn("plot", tmp_path / "run.csv", "--out", tmp_path / "run.png", env=_without(tmp_path, "matplotlib"))
+    assert done.returncode == 1, done
+    one_error_line(done, "tarn: plotting needs matplotlib (pip install 'norviktarn[plot]')")
+
+
+def test_plot_of_a_missing_file_is_one_line(tmp_path):
+    done = tarn("plot", tmp_path / "none.csv", "--out", tmp_path / "x.png")
+    assert done.returncode == 1, done
+    one_error_line(done, "tarn: cannot read %s: no such file" % (tmp_path / "none.csv"))
+
+
+def test_plot_of_something_else_is_one_line(tmp_path):
+    (tmp_path / "other.csv").write_text("a,b\n1,2\n")
+    done = tarn("plot", tmp_path / "other.csv", "--out", tmp_path / "x.png")
+    assert done.returncode == 1, done
+    one_error_line(done, "tarn: %s is not a tarn recording (no stream column)" % (tmp_path / "other.csv"))
+    assert not (tmp_path / "x.png").exists()
