@@ -21,7 +21,7 @@ configure() {  # dir flags
 
 # the concurrency tests: many threads on one client, two publishers on a key,
 # replies racing deadlines, sessions shared and reopened
-tsan_filter='DataStream*:SimClientTest.Readers*:RpcClientTest.*:SharedSession*:Subscriber*:ClientTest.TwoClients*:ClientTest.StreamAccessors*:StreamHealthTest.*:SimLifecycle*'
+tsan_filter='DataStream*:SimClientTest.Readers*:RpcClientTest.Concurrent*:SharedSession*:Subscriber*:ClientTest.TwoClients*:ClientTest.StreamAccessors*'
 
 for stage in "${stages[@]}"; do
   start=$SECONDS
