@@ -12,7 +12,7 @@ stages=("$@")
 ((${#stages[@]})) || stages=(asan tsan fuzz)
 SKIP_BUILD=1 "$root/tools/setup.sh"
 common=(-G Ninja -DPython3_EXECUTABLE="$root/.venv/bin/python" -DNORVIK_TARN_BUILD_PYTHON=OFF
-  -DNORVIK_TARN_BUILD_BENCHMARKS=OFF -Wno-dev)
+  -DNORVIK_TARN_BUILD_BENCHMARKS=OFF -DNORVIK_TARN_BUILD_STRESS=ON -Wno-dev)
 
 configure() {  # dir flags
   cmake -S . -B "$1" "${common[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS="$2" \

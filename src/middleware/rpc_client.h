@@ -36,8 +36,8 @@ class RpcClient {
     // turn: a caller queued behind calls to a silent robot gives up when its
     // own time is out instead of waiting out every call before it.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ToMilliseconds(timeout_s));
-    std::unique_lock<std::timed_mutex> call_lock(mutex_, deadline);
-    if (!call_lock.owns_lock()) return false;
+    Turn turn(*this, deadline);
+    if (!turn.taken) return false;
     zenoh::Bytes payload = zenoh_msgs::tarn_msg::SerializeMessage(request);
     const int64_t timeout_ms =
         std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
@@ -104,7 +104,31 @@ class RpcClient {
     state.cv.notify_all();
   }
 
-  std::timed_mutex mutex_;
+  // One call at a time: a caller waits for its turn until its own deadline.
+  struct Turn {
+    Turn(RpcClient& c, std::chrono::steady_clock::time_point deadline) : client(c) {
+      std::unique_lock<std::mutex> lock(client.mutex_);
+      taken = client.turn_free_.wait_until(lock, deadline, [this] { return !client.busy_; });
+      if (taken) client.busy_ = true;
+    }
+    ~Turn() {
+      if (!taken) return;
+      {
+        std::lock_guard<std::mutex> lock(client.mutex_);
+        client.busy_ = false;
+      }
+      client.turn_free_.notify_one();
+    }
+    Turn(const Turn&) = delete;
+    Turn& operator=(const Turn&) = delete;
+
+    RpcClient& client;
+    bool taken = false;
+  };
+
+  std::mutex mutex_;
+  std::condition_variable turn_free_;
+  bool busy_ = false;  // guarded by mutex_
   std::shared_ptr<zenoh::Session> session_;
   std::string key_;
 };
