@@ -222,7 +222,8 @@ def test_malformed_samples_are_counted_as_missing(start_robot, tmp_path):
     assert recorded + missing == expected and missing == pytest.approx(expected / 4, abs=2), done
     malformed = int(re.search(r"^  lost   0 dropped by the tool, (\d+) malformed \(queue: 10000 samples a stream\)$",
                               done.stdout, re.M).group(1))
-    assert abs(malformed - missing) <= 1, done
+    # a busy machine may also lose a sample or two before it reaches the client
+    assert -1 <= missing - malformed <= 3, done
     one_error_line(done, "tarn: %s misses " % out)
     # the file holds the good samples, stamps a whole number of periods apart
     steps = {b[2] - a[2] for a, b in zip(heads(out), heads(out)[1:]) if a[0] == b[0] == "basic"}
