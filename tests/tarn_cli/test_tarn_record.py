@@ -219,7 +219,7 @@ def test_malformed_samples_are_counted_as_missing(start_robot, tmp_path):
     done = tarn("record", robot.serial, "--duration", "2", "--out", out, "--quiet")
     assert done.returncode == 1, done
     recorded, expected, missing = summary_figures(done.stdout, "basic")
-    assert recorded + missing == expected and missing == pytest.approx(expected / 4, abs=2), done
+    assert recorded + missing == expected and missing == pytest.approx(expected / 4, abs=5), done
     malformed = int(re.search(r"^  lost   0 dropped by the tool, (\d+) malformed \(queue: 10000 samples a stream\)$",
                               done.stdout, re.M).group(1))
     # a busy machine may also lose a sample or two before it reaches the client
@@ -227,7 +227,7 @@ def test_malformed_samples_are_counted_as_missing(start_robot, tmp_path):
     one_error_line(done, "tarn: %s misses " % out)
     # the file holds the good samples, stamps a whole number of periods apart
     steps = {b[2] - a[2] for a, b in zip(heads(out), heads(out)[1:]) if a[0] == b[0] == "basic"}
-    assert steps <= {PERIOD_NS[200], 2 * PERIOD_NS[200]}, steps
+    assert steps <= {PERIOD_NS[200], 2 * PERIOD_NS[200], 3 * PERIOD_NS[200]}, steps
 
 
 def test_an_inconsistent_robot_gets_rows_without_joint_data(start_robot, tmp_path):
