@@ -95,7 +95,10 @@ TEST(FaultsReplies, AHighRateMixReachesOnlyItsOwnCall) {
   EXPECT_EQ(robot.PlanQueries(), calls) << "each call sends one query";
   const stress::ProcessFigures end = stress::Figures();
   const long growth = end.rss_kb - warm.rss_kb;
+#if !defined(__SANITIZE_ADDRESS__)
+  // (AddressSanitizer quarantines freed memory, so there its leak check stands in for this.)
   EXPECT_LT(growth, 16 * 1024) << "kB after " << calls << " calls with 16 kB replies";
+#endif
 
   std::string line;
   for (size_t k = 0; k < kKinds.size(); ++k) {

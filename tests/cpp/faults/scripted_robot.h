@@ -136,8 +136,10 @@ class ScriptedRobot {
         cv_.wait(lock);
         continue;
       }
-      if (std::chrono::steady_clock::now() < jobs_.top().due) {
-        cv_.wait_until(lock, jobs_.top().due);
+      // a copy: the queue may grow (and move its entries) while this waits
+      const auto due = jobs_.top().due;
+      if (std::chrono::steady_clock::now() < due) {
+        cv_.wait_until(lock, due);
         continue;
       }
       Job job = jobs_.top();
