@@ -30,13 +30,9 @@ class DataStreamTest : public ::testing::Test {
     stream_.Init(zenoh_mdw::RealtimeNode{zenoh_mdw::GetSharedZenohSession()}, serial_);
   }
 
-  // Publishes until the store has taken `count` more basic samples.
+  // Publishes until the store has taken one more basic sample.
   bool PublishBasicUntilSeen(const zenoh_msgs::tarn_msg::AllBasicStreamData& d) {
-    const uint64_t before = stream_.BasicReceived();
-    return WaitFor([&] {
-      robot_->PublishBasic(d);
-      return stream_.BasicReceived() > before;
-    });
+    return test::PublishUntilSeen([&] { robot_->PublishBasic(d); }, [&] { return stream_.BasicReceived(); });
   }
 
   std::string serial_;
@@ -127,11 +123,8 @@ TEST_F(DataStreamTest, ReadersSeeOnlyWholeSamplesFromTwoPublishersOnOneKey) {
 }
 
 TEST_F(DataStreamTest, ExtraSamplesArePublishedIndependently) {
-  const uint64_t before = stream_.ExtraReceived();
-  ASSERT_TRUE(WaitFor([&] {
-    robot_->PublishExtra(test::UniformExtra({3}, 7, 4.0f));
-    return stream_.ExtraReceived() > before;
-  }));
+  ASSERT_TRUE(test::PublishUntilSeen([&] { robot_->PublishExtra(test::UniformExtra({3}, 7, 4.0f)); },
+                                     [&] { return stream_.ExtraReceived(); }));
   EXPECT_EQ(stream_.GetJointGroups(false), (GroupNames{{JointGroup::ARM_1, "ARM_1"}}));
   EXPECT_TRUE(stream_.GetJointGroups(true).empty());
   const auto actions = stream_.GetRobotActions(kArm, kArmStart, kArmDoF);

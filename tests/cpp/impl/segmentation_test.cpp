@@ -56,18 +56,10 @@ class SegmentationTest : public ::testing::Test {
   }
 
   void Show(const AllBasicStreamData& d) {
-    const uint64_t before = stream_.BasicReceived();
-    ASSERT_TRUE(WaitFor([&] {
-      robot_->PublishBasic(d);
-      return stream_.BasicReceived() > before;
-    }));
+    ASSERT_TRUE(test::PublishUntilSeen([&] { robot_->PublishBasic(d); }, [&] { return stream_.BasicReceived(); }));
   }
   void Show(const AllExtraStreamData& d) {
-    const uint64_t before = stream_.ExtraReceived();
-    ASSERT_TRUE(WaitFor([&] {
-      robot_->PublishExtra(d);
-      return stream_.ExtraReceived() > before;
-    }));
+    ASSERT_TRUE(test::PublishUntilSeen([&] { robot_->PublishExtra(d); }, [&] { return stream_.ExtraReceived(); }));
   }
 
   std::string serial_;
