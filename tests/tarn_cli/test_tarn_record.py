@@ -222,8 +222,9 @@ def test_malformed_samples_are_counted_as_missing(start_robot, tmp_path):
     assert recorded + missing == expected and missing == pytest.approx(expected / 4, abs=5), done
     malformed = int(re.search(r"^  lost   0 dropped by the tool, (\d+) malformed \(queue: 10000 samples a stream\)$",
                               done.stdout, re.M).group(1))
-    # a busy machine may also lose a sample or two before it reaches the client
-    assert -1 <= missing - malformed <= 3, done
+    # one spoilt sample may fall before the first and one after the last recorded
+    # stamp (counted, but not missing); a busy machine may also lose a few in transit
+    assert -2 <= missing - malformed <= 3, done
     one_error_line(done, "tarn: %s misses " % out)
     # the file holds the good samples, stamps a whole number of periods apart
     steps = {b[2] - a[2] for a, b in zip(heads(out), heads(out)[1:]) if a[0] == b[0] == "basic"}

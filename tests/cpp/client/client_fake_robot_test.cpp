@@ -130,7 +130,8 @@ TEST_F(ClientTest, NoRobotFailsAfterThreeProbes) {
   EXPECT_EQ(silent.Requests(0), 3);
   const double took = std::chrono::duration<double>(Clock::now() - start).count();
   EXPECT_GE(took, 3.0);
-  EXPECT_LT(took, 3.2);
+  // a fourth probe would take it to 4 s; the rest is room for a busy machine
+  EXPECT_LT(took, 3.6);
 
   // with nobody there each probe ends at once, yet still takes its second
   const std::string nobody = NewSerial();
@@ -143,7 +144,7 @@ TEST_F(ClientTest, NoRobotFailsAfterThreeProbes) {
                                           "TARN version is compatible with the target robot's software version");
   const double nobody_took = std::chrono::duration<double>(Clock::now() - nobody_start).count();
   EXPECT_GE(nobody_took, 2.0);
-  EXPECT_LT(nobody_took, 3.2);
+  EXPECT_LT(nobody_took, 3.6);
 }
 
 TEST(ClientProbes, ARobotThatAppearsDuringTheProbesIsFound) {
