@@ -1,5 +1,7 @@
 #include "impl/data_stream.h"
 
+#include <utility>
+
 namespace norvik::tarn_impl {
 
 DataStream::~DataStream() {
@@ -19,7 +21,8 @@ ozr::OzrState DataStream::Init(const zenoh_mdw::RealtimeNode& node, const std::s
 
 void DataStream::BasicSubCallback() {
   std::lock_guard<std::mutex> lock(basic_mutex_);
-  basic_published_ = basic_receive_;
+  // the subscriber decodes the next sample over what the receive buffer then holds
+  std::swap(basic_published_, basic_receive_);
   basic_arrival_ = {basic_arrival_.index + 1, std::chrono::steady_clock::now(),
                     {basic_published_.stamp_sec, static_cast<int32_t>(basic_published_.stamp_nanosec)}};
   if (basic_queue_) basic_queue_->Push({basic_arrival_, basic_published_});
@@ -32,7 +35,7 @@ void DataStream::ExtraSubCallback() {
     stamp = basic_arrival_.stamp;
   }
   std::lock_guard<std::mutex> lock(extra_mutex_);
-  extra_published_ = extra_receive_;
+  std::swap(extra_published_, extra_receive_);
   extra_arrival_ = {extra_arrival_.index + 1, std::chrono::steady_clock::now(), stamp};
   if (extra_queue_) extra_queue_->Push({extra_arrival_, extra_published_});
 }

@@ -47,4 +47,29 @@ bool deserialize_with_deserializer(zenoh::ext::Deserializer& d, AllExtraStreamDa
   return serdetail::Read(d, message);
 }
 
+bool deserialize_in_place(zenoh::ext::WireReader& wire, RPCRequest& message) {
+  serdetail::InPlace in(wire);
+  const bool ok = serdetail::Read(in, message);
+  wire = in.reader();
+  return ok;
+}
+bool deserialize_in_place(zenoh::ext::WireReader& wire, RPCReply& message) {
+  serdetail::InPlace in(wire);
+  const bool ok = serdetail::Read(in, message);
+  wire = in.reader();
+  return ok;
+}
+bool deserialize_in_place(zenoh::ext::WireReader& wire, AllBasicStreamData& message) {
+  serdetail::InPlace in(wire);
+  const bool ok = serdetail::Read(in, message);
+  wire = in.reader();
+  return ok;
+}
+bool deserialize_in_place(zenoh::ext::WireReader& wire, AllExtraStreamData& message) {
+  serdetail::InPlace in(wire);
+  const bool ok = serdetail::Read(in, message);
+  wire = in.reader();
+  return ok;
+}
+
 }  // namespace norvik::zenoh_msgs::tarn_msg

@@ -20,10 +20,15 @@ zenoh::Bytes SerializeMessage(const RPCReply& reply);
 zenoh::Bytes SerializeMessage(const AllBasicStreamData& data);
 zenoh::Bytes SerializeMessage(const AllExtraStreamData& data);
 
-// Hooks of zenoh::ext::deserialize; false on the first failure.
+// Hooks of zenoh::ext::deserialize; false on the first failure. The in-place
+// hooks are its fast pass over a payload in one slice.
 bool deserialize_with_deserializer(zenoh::ext::Deserializer& d, RPCRequest& message);
 bool deserialize_with_deserializer(zenoh::ext::Deserializer& d, RPCReply& message);
 bool deserialize_with_deserializer(zenoh::ext::Deserializer& d, AllBasicStreamData& message);
 bool deserialize_with_deserializer(zenoh::ext::Deserializer& d, AllExtraStreamData& message);
+bool deserialize_in_place(zenoh::ext::WireReader& wire, RPCRequest& message);
+bool deserialize_in_place(zenoh::ext::WireReader& wire, RPCReply& message);
+bool deserialize_in_place(zenoh::ext::WireReader& wire, AllBasicStreamData& message);
+bool deserialize_in_place(zenoh::ext::WireReader& wire, AllExtraStreamData& message);
 
 }  // namespace norvik::zenoh_msgs::tarn_msg

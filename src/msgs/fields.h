@@ -75,8 +75,9 @@ struct WireSize<T, std::enable_if_t<IsRecord<T>::value>> {
 // Fields strictly in wire order; the first failure stops the record.
 template <typename T>
 struct Des<T, std::enable_if_t<IsRecord<T>::value>> {
-  static bool Read(Deserializer& d, T& r) {
-    return std::apply([&d](auto&... f) { return (serdetail::Read(d, f) && ...); }, tarn_msg::Fields(r));
+  template <typename R>
+  NORVIK_READ_INLINE static bool Read(R& d, T& r) {
+    return std::apply([&d](auto&... f) __attribute__((always_inline)) { return (serdetail::Read(d, f) && ...); }, tarn_msg::Fields(r));
   }
 };
 template <typename T>

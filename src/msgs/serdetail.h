@@ -1,5 +1,7 @@
 // Element readers and writers of the TARN message formats, on top of the
-// zenoh-ext serializer. Runs of numbers cross into zenoh-ext once per run.
+// zenoh-ext serializer. Readers are written once for two kinds of source:
+// zenoh::ext::Deserializer, which keeps the first failure's code and text,
+// and InPlace, the bare in-place reader that only says whether all was well.
 #pragma once
 
 #include <array>
@@ -11,6 +13,7 @@
 
 #include "zenoh/ext/deserializer.hxx"
 #include "zenoh/ext/serializer.hxx"
+#include "zenoh/ext/wire_reader.hxx"
 
 namespace norvik::zenoh_msgs::serdetail {
 
@@ -18,6 +21,10 @@ using zenoh::ext::Deserializer;
 using zenoh::ext::Serializer;
 
 inline constexpr zenoh::ZResult kIncorrectSize = -7;
+
+// The in-place pass is folded into one function per message, so its cursor
+// stays in a register rather than being reloaded after every copy.
+#define NORVIK_READ_INLINE __attribute__((always_inline)) inline
 
 // Least number of bytes one element takes on the wire; bounds what a length
 // prefix may claim before anything is reserved for it.
@@ -34,13 +41,52 @@ struct WireSize<std::array<T, N>> {
   static constexpr size_t value = 1 + N * WireSize<T>::value;
 };
 
+// The bare reader behind the fast pass over a payload in one slice: nothing
+// but bounds checks, and no failure details (a failed pass is run again
+// through the Deserializer for those). It always reads over the destination.
+class InPlace {
+ public:
+  // Works on its own copy of `wire`'s cursor; `wire` learns where it ended.
+  explicit InPlace(zenoh::ext::WireReader& wire) noexcept : wire_(wire), payload_size_(wire.left()) {}
+  zenoh::ext::WireReader& reader() noexcept { return wire_; }
+
+  template <typename T>
+  bool read(T& v) noexcept {
+    return wire_.read(v);
+  }
+  template <typename T>
+  bool read_n(T* out, size_t n) noexcept {
+    return wire_.read_n(out, n);
+  }
+  template <typename T>
+  bool try_read_fixed(T* out, size_t n) noexcept {
+    return wire_.try_fixed(out, n);
+  }
+  bool read_sequence_length(size_t& n, size_t min_element_size = 1) noexcept {
+    return wire_.read_length(n) && (min_element_size == 0 || n <= payload_size_ / min_element_size);
+  }
+  bool read_string(std::string& s) {
+    const uint8_t* data = nullptr;
+    size_t len = 0;
+    if (!wire_.read_string(data, len)) return false;
+    s.assign(reinterpret_cast<const char*>(data), len);
+    return true;
+  }
+  bool fail(zenoh::ZResult, const char*) noexcept { return false; }
+  bool reuses_storage() const noexcept { return true; }
+
+ private:
+  zenoh::ext::WireReader wire_;
+  size_t payload_size_;
+};
+
 template <typename T, typename = void>
 struct Des;
 template <typename T, typename = void>
 struct Ser;
 
-template <typename T>
-bool Read(Deserializer& d, T& v) {
+template <typename R, typename T>
+NORVIK_READ_INLINE bool Read(R& d, T& v) {
   return Des<T>::Read(d, v);
 }
 template <typename T>
@@ -50,7 +96,8 @@ bool Write(Serializer& s, const T& v) {
 
 template <typename T>
 struct Des<T, std::enable_if_t<std::is_arithmetic_v<T>>> {
-  static bool Read(Deserializer& d, T& v) { return d.read(v); }
+  template <typename R>
+  NORVIK_READ_INLINE static bool Read(R& d, T& v) { return d.read(v); }
 };
 template <typename T>
 struct Ser<T, std::enable_if_t<std::is_arithmetic_v<T>>> {
@@ -59,7 +106,8 @@ struct Ser<T, std::enable_if_t<std::is_arithmetic_v<T>>> {
 
 template <>
 struct Des<std::string> {
-  static bool Read(Deserializer& d, std::string& v) { return d.read_string(v); }
+  template <typename R>
+  NORVIK_READ_INLINE static bool Read(R& d, std::string& v) { return d.read_string(v); }
 };
 template <>
 struct Ser<std::string> {
@@ -69,7 +117,11 @@ struct Ser<std::string> {
 // A fixed array: the prefix must equal its size.
 template <typename T, size_t N>
 struct Des<std::array<T, N>> {
-  static bool Read(Deserializer& d, std::array<T, N>& v) {
+  template <typename R>
+  NORVIK_READ_INLINE static bool Read(R& d, std::array<T, N>& v) {
+    if constexpr (std::is_arithmetic_v<T>) {
+      if (d.try_read_fixed(v.data(), N)) return true;
+    }
     size_t n = 0;
     if (!d.read_sequence_length(n, 0)) return false;
     if (n != N) return d.fail(kIncorrectSize, "Incorrect sequence size");
@@ -98,12 +150,15 @@ struct Ser<std::array<T, N>> {
   }
 };
 
-// A sequence: the finished sequence replaces the field's content.
+// A sequence: the finished sequence replaces the field's content, or, when
+// the deserializer reuses storage, is read over it.
 template <typename T>
 struct Des<std::vector<T>> {
-  static bool Read(Deserializer& d, std::vector<T>& v) {
+  template <typename R>
+  NORVIK_READ_INLINE static bool Read(R& d, std::vector<T>& v) {
     size_t n = 0;
     if (!d.read_sequence_length(n, WireSize<T>::value)) return false;
+    if (d.reuses_storage()) return ReadOver(d, n, v);
     std::vector<T> out;
     if constexpr (std::is_arithmetic_v<T> && !std::is_same_v<T, bool>) {
       out.resize(n);
@@ -118,6 +173,20 @@ struct Des<std::vector<T>> {
     }
     v = std::move(out);
     return true;
+  }
+
+  template <typename R>
+
+  NORVIK_READ_INLINE static bool ReadOver(R& d, size_t n, std::vector<T>& v) {
+    v.resize(n);
+    if constexpr (std::is_arithmetic_v<T> && !std::is_same_v<T, bool>) {
+      return d.read_n(v.data(), n);
+    } else {
+      for (auto& e : v) {
+        if (!serdetail::Read(d, e)) return false;
+      }
+      return true;
+    }
   }
 };
 template <typename T>
@@ -138,7 +207,8 @@ struct Ser<std::vector<T>> {
 // Nested float vectors keep the inner sequences read before a failure.
 template <>
 struct Des<std::vector<std::vector<float>>> {
-  static bool Read(Deserializer& d, std::vector<std::vector<float>>& v) {
+  template <typename R>
+  NORVIK_READ_INLINE static bool Read(R& d, std::vector<std::vector<float>>& v) {
     size_t n = 0;
     if (!d.read_sequence_length(n)) return false;
     v.clear();

@@ -56,6 +56,7 @@ void nz_keyexpr_drop(NzKeyExpr* ke);                        /* Releases a key ex
 int8_t nz_bytes_copy_from(NzBytes** out, const uint8_t* data, size_t len); /* Owned copy. */
 size_t nz_bytes_len(const NzBytes* bytes);                  /* Payload size in bytes. */
 size_t nz_bytes_copy_to(const NzBytes* bytes, uint8_t* out, size_t cap); /* Copies out, returns count. */
+bool nz_bytes_contiguous(const NzBytes* bytes, const uint8_t** data, size_t* len); /* One-slice view, else false. */
 void nz_bytes_drop(NzBytes* bytes);                         /* Releases a payload. */
 
 /* zenoh-ext serializer; the *_n forms write n values without a length prefix. */

@@ -37,6 +37,29 @@ pub unsafe extern "C" fn nz_bytes_copy_to(bytes: *const NzBytes, out: *mut u8, c
     n
 }
 
+/// Points `data`/`len` at the payload's bytes when they lie in one slice
+/// (valid while the payload lives); false when they are split.
+#[no_mangle]
+pub unsafe extern "C" fn nz_bytes_contiguous(bytes: *const NzBytes, data: *mut *const u8, len: *mut usize) -> bool {
+    if bytes.is_null() || data.is_null() || len.is_null() {
+        return false;
+    }
+    let mut slices = (*bytes).0.slices();
+    match (slices.next(), slices.next()) {
+        (None, _) => {
+            *data = std::ptr::null();
+            *len = 0;
+            true
+        }
+        (Some(one), None) => {
+            *data = one.as_ptr();
+            *len = one.len();
+            true
+        }
+        _ => false,
+    }
+}
+
 /// Releases a payload.
 #[no_mangle]
 pub unsafe extern "C" fn nz_bytes_drop(bytes: *mut NzBytes) {
