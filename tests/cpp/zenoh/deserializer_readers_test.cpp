@@ -224,6 +224,29 @@ TEST(DeserializerReaders, FixedArraysTakeTheShortCutOnlyWhenAllIsWell) {
   EXPECT_EQ(Both({0x02, 1, 0, 1}, bools).text, "Incorrect sequence size");
 }
 
+// What a failed run leaves in its output, with each reader.
+template <typename T, size_t N>
+std::array<T, N> LeftBehind(const Bytes& bytes, Reader reader) {
+  const zenoh::Bytes payload(bytes);
+  Deserializer d(payload, reader);
+  std::array<T, N> out{};
+  EXPECT_FALSE(d.read_n(out.data(), N));
+  return out;
+}
+
+TEST(DeserializerReaders, AFailedRunLeavesWhatZenohExtLeaves) {
+  // the bools before a bad one are kept
+  const Bytes bad_bool{1, 1, 0, 7, 1};
+  EXPECT_EQ((LeftBehind<bool, 5>(bad_bool, Reader::Fastest)), (LeftBehind<bool, 5>(bad_bool, Reader::Zenoh)));
+  EXPECT_EQ((LeftBehind<bool, 5>(bad_bool, Reader::Fastest)), (std::array<bool, 5>{true, true, false, false, false}));
+  // a cut run of floats keeps the bytes there were, the last value half written
+  const Bytes cut{0x00, 0x00, 0x80, 0x3F, 0x00, 0x00};
+  const auto fast = LeftBehind<uint32_t, 2>(cut, Reader::Fastest);
+  EXPECT_EQ(fast, (LeftBehind<uint32_t, 2>(cut, Reader::Zenoh)));
+  EXPECT_EQ(fast[0], 0x3F800000u);
+  EXPECT_EQ((LeftBehind<bool, 3>({}, Reader::Fastest)), (LeftBehind<bool, 3>({}, Reader::Zenoh)));
+}
+
 TEST(DeserializerReaders, AfterTheFirstFailureEveryReadFails) {
   const Outcome o = Both({0x07, 0x01, 0x00, 0x00}, [](Deserializer& d) {
     uint16_t u = 0;

@@ -1,8 +1,8 @@
 // The zenoh-ext wire format read straight from one contiguous byte span:
 // little-endian numbers, bools as a byte 0 or 1, LEB128 sequence lengths and
 // UTF-8 strings, accepting exactly what zenoh-ext's own deserializer accepts.
-// Each read is all or nothing: a failed read consumes nothing and leaves its
-// output as it was.
+// A failed run leaves in its output what zenoh-ext's would have: the bytes
+// there were of a cut run, the bools before a bad one.
 #pragma once
 
 #include <cstddef>
@@ -39,7 +39,12 @@ class WireReader {
   template <typename T>
   bool read_n(T* out, size_t n) noexcept {
     static_assert(std::is_arithmetic_v<T> && !std::is_same_v<T, bool>);
-    if (n > left() / sizeof(T)) return false;
+    if (n > left() / sizeof(T)) {
+      // zenoh-ext's read_exact copies what there is before it fails
+      if (left() > 0) std::memcpy(static_cast<void*>(out), cur_, left());
+      cur_ = end_;
+      return false;
+    }
     if constexpr (kLittleEndian) {
       if (n > 0) std::memcpy(out, cur_, n * sizeof(T));
     } else {
@@ -48,14 +53,11 @@ class WireReader {
     cur_ += n * sizeof(T);
     return true;
   }
-  // Bools are checked one by one; the run is taken only when all are 0 or 1.
+  // Bools one by one, each 0 or 1; those before a bad one are kept.
   bool read_n(bool* out, size_t n) noexcept {
-    if (n > left()) return false;
     for (size_t i = 0; i < n; ++i) {
-      if (cur_[i] > 1) return false;
+      if (!read(out[i])) return false;
     }
-    for (size_t i = 0; i < n; ++i) out[i] = cur_[i] == 1;
-    cur_ += n;
     return true;
   }
 
