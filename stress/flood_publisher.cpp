@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "msgs/codec.h"
+#include "stress/command_line.h"
 #include "stress/marked_samples.h"
 #include "zenoh.hxx"
 
@@ -51,40 +52,29 @@ struct Options {
   bool exit_with_parent = false;
 };
 
-[[noreturn]] void Usage(const char* why) {
-  std::fprintf(stderr,
-               "tarn_flood: %s\n"
-               "usage: tarn_flood --serial SN [--good HZ] [--garbage HZ] [--rogue HZ] [--rogue-shapes same|mixed]\n"
-               "                  [--seconds S] [--seed N] [--report FILE] [--exit-with-parent]\n",
-               why);
-  std::exit(2);
-}
-
 Options Parse(int argc, char** argv) {
+  norvik::stress::CommandLine args(argc, argv, "tarn_flood",
+                                   "tarn_flood --serial SN [--good HZ] [--garbage HZ] [--rogue HZ] [--rogue-shapes same|mixed]\n"
+                                   "                  [--seconds S] [--seed N] [--report FILE] [--exit-with-parent]");
   Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) Usage(("missing value after " + a).c_str());
-      return argv[++i];
-    };
-    if (a == "--serial") o.serial = value();
-    else if (a == "--good") o.good = std::stod(value());
-    else if (a == "--garbage") o.garbage = std::stod(value());
-    else if (a == "--rogue") o.rogue = std::stod(value());
-    else if (a == "--rogue-shapes") {
-      const std::string v = value();
-      if (v != "same" && v != "mixed") Usage("--rogue-shapes is same or mixed");
+  while (args.Next()) {
+    if (args.Is("--serial")) o.serial = args.Value();
+    else if (args.Is("--good")) o.good = std::stod(args.Value());
+    else if (args.Is("--garbage")) o.garbage = std::stod(args.Value());
+    else if (args.Is("--rogue")) o.rogue = std::stod(args.Value());
+    else if (args.Is("--rogue-shapes")) {
+      const std::string v = args.Value();
+      if (v != "same" && v != "mixed") args.Fail("--rogue-shapes is same or mixed");
       o.mixed_shapes = v == "mixed";
-    } else if (a == "--seconds") o.seconds = std::stod(value());
-    else if (a == "--seed") o.seed = static_cast<unsigned>(std::stoul(value()));
-    else if (a == "--report") o.report = value();
-    else if (a == "--exit-with-parent") o.exit_with_parent = true;
-    else Usage(("unknown option " + a).c_str());
+    } else if (args.Is("--seconds")) o.seconds = std::stod(args.Value());
+    else if (args.Is("--seed")) o.seed = static_cast<unsigned>(std::stoul(args.Value()));
+    else if (args.Is("--report")) o.report = args.Value();
+    else if (args.Is("--exit-with-parent")) o.exit_with_parent = true;
+    else args.Unknown();
   }
-  if (o.serial.empty()) Usage("--serial is required");
-  if (o.good < 0 || o.garbage < 0 || o.rogue < 0 || o.good + o.garbage + o.rogue <= 0) Usage("nothing to publish");
-  if (!(o.seconds > 0) || o.seconds > 7200) Usage("--seconds must be in (0, 7200]");
+  if (o.serial.empty()) args.Fail("--serial is required");
+  if (o.good < 0 || o.garbage < 0 || o.rogue < 0 || o.good + o.garbage + o.rogue <= 0) args.Fail("nothing to publish");
+  if (!(o.seconds > 0) || o.seconds > 7200) args.Fail("--seconds must be in (0, 7200]");
   return o;
 }
 

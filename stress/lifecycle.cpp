@@ -20,6 +20,7 @@
 
 #include "middleware/shared_session.h"
 #include "norvik/tarn.h"
+#include "stress/command_line.h"
 #include "stress/process_figures.h"
 
 namespace {
@@ -38,34 +39,23 @@ struct Options {
   double max_rss_growth_mb = 8;
 };
 
-[[noreturn]] void Usage(const char* why) {
-  std::fprintf(stderr,
-               "tarn_lifecycle: %s\n"
-               "usage: tarn_lifecycle --serial SN [--cycles N] [--warmup N] [--report-every N] [--hold-session]\n"
-               "                      [--check] [--max-rss-growth-mb MB]\n",
-               why);
-  std::exit(2);
-}
-
 Options Parse(int argc, char** argv) {
+  norvik::stress::CommandLine args(argc, argv, "tarn_lifecycle",
+                                   "tarn_lifecycle --serial SN [--cycles N] [--warmup N] [--report-every N] [--hold-session]\n"
+                                   "                      [--check] [--max-rss-growth-mb MB]");
   Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) Usage(("missing value after " + a).c_str());
-      return argv[++i];
-    };
-    if (a == "--serial") o.serial = value();
-    else if (a == "--cycles") o.cycles = std::stoi(value());
-    else if (a == "--warmup") o.warmup = std::stoi(value());
-    else if (a == "--report-every") o.report_every = std::stoi(value());
-    else if (a == "--hold-session") o.hold_session = true;
-    else if (a == "--check") o.check = true;
-    else if (a == "--max-rss-growth-mb") o.max_rss_growth_mb = std::stod(value());
-    else Usage(("unknown option " + a).c_str());
+  while (args.Next()) {
+    if (args.Is("--serial")) o.serial = args.Value();
+    else if (args.Is("--cycles")) o.cycles = std::stoi(args.Value());
+    else if (args.Is("--warmup")) o.warmup = std::stoi(args.Value());
+    else if (args.Is("--report-every")) o.report_every = std::stoi(args.Value());
+    else if (args.Is("--hold-session")) o.hold_session = true;
+    else if (args.Is("--check")) o.check = true;
+    else if (args.Is("--max-rss-growth-mb")) o.max_rss_growth_mb = std::stod(args.Value());
+    else args.Unknown();
   }
-  if (o.serial.empty()) Usage("--serial is required");
-  if (o.cycles < 1 || o.warmup < 0 || o.report_every < 1) Usage("bad value");
+  if (o.serial.empty()) args.Fail("--serial is required");
+  if (o.cycles < 1 || o.warmup < 0 || o.report_every < 1) args.Fail("bad value");
   o.warmup = std::min(o.warmup, o.cycles - 1);
   return o;
 }

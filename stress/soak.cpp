@@ -29,6 +29,7 @@
 #include "middleware/shared_session.h"
 #include "middleware/subscriber.h"
 #include "norvik/tarn.h"
+#include "stress/command_line.h"
 #include "stress/process_figures.h"
 #include "stress/sim_control.h"
 
@@ -53,39 +54,28 @@ struct Options {
   double deadline_slack_ms = 50;
 };
 
-[[noreturn]] void Usage(const char* why) {
-  std::fprintf(stderr,
-               "tarn_soak: %s\n"
-               "usage: tarn_soak --serial SN [--seconds S] [--rate HZ] [--report-every S] [--readers N]\n"
-               "                 [--read-period-us US] [--request-period-ms MS] [--check]\n"
-               "                 [--max-rss-growth-mb MB] [--max-drop-ratio R] [--deadline-slack-ms MS]\n",
-               why);
-  std::exit(2);
-}
-
 Options Parse(int argc, char** argv) {
+  norvik::stress::CommandLine args(argc, argv, "tarn_soak",
+                                   "tarn_soak --serial SN [--seconds S] [--rate HZ] [--report-every S] [--readers N]\n"
+                                   "                 [--read-period-us US] [--request-period-ms MS] [--check]\n"
+                                   "                 [--max-rss-growth-mb MB] [--max-drop-ratio R] [--deadline-slack-ms MS]");
   Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) Usage(("missing value after " + a).c_str());
-      return argv[++i];
-    };
-    if (a == "--serial") o.serial = value();
-    else if (a == "--seconds") o.seconds = std::stod(value());
-    else if (a == "--rate") o.rate = std::stod(value());
-    else if (a == "--report-every") o.report_every = std::stod(value());
-    else if (a == "--readers") o.readers = std::stoi(value());
-    else if (a == "--read-period-us") o.read_period_us = std::stoi(value());
-    else if (a == "--request-period-ms") o.request_period_ms = std::stoi(value());
-    else if (a == "--check") o.check = true;
-    else if (a == "--max-rss-growth-mb") o.max_rss_growth_mb = std::stod(value());
-    else if (a == "--max-drop-ratio") o.max_drop_ratio = std::stod(value());
-    else if (a == "--deadline-slack-ms") o.deadline_slack_ms = std::stod(value());
-    else Usage(("unknown option " + a).c_str());
+  while (args.Next()) {
+    if (args.Is("--serial")) o.serial = args.Value();
+    else if (args.Is("--seconds")) o.seconds = std::stod(args.Value());
+    else if (args.Is("--rate")) o.rate = std::stod(args.Value());
+    else if (args.Is("--report-every")) o.report_every = std::stod(args.Value());
+    else if (args.Is("--readers")) o.readers = std::stoi(args.Value());
+    else if (args.Is("--read-period-us")) o.read_period_us = std::stoi(args.Value());
+    else if (args.Is("--request-period-ms")) o.request_period_ms = std::stoi(args.Value());
+    else if (args.Is("--check")) o.check = true;
+    else if (args.Is("--max-rss-growth-mb")) o.max_rss_growth_mb = std::stod(args.Value());
+    else if (args.Is("--max-drop-ratio")) o.max_drop_ratio = std::stod(args.Value());
+    else if (args.Is("--deadline-slack-ms")) o.deadline_slack_ms = std::stod(args.Value());
+    else args.Unknown();
   }
-  if (o.serial.empty()) Usage("--serial is required");
-  if (!(o.seconds > 0) || !(o.rate > 0) || o.readers < 1) Usage("bad value");
+  if (o.serial.empty()) args.Fail("--serial is required");
+  if (!(o.seconds > 0) || !(o.rate > 0) || o.readers < 1) args.Fail("bad value");
   return o;
 }
 
