@@ -195,6 +195,9 @@ template <typename T>
 ZResult deserialize_into(BytesView payload, T& value) {
   Deserializer d(payload);
   if (detail::decode_in_place(d, value)) return NZ_OK;
+  // Both readers accept the same bytes and every decoding failure is
+  // NZ_EDESERIALIZE, so a failed fast pass needs no second, slower one.
+  if (d.reads_in_place()) return NZ_EDESERIALIZE;
   d.reuse_storage(true);
   return detail::decode_all(d, value);
 }
