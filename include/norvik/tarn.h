@@ -2,6 +2,8 @@
 #pragma once
 
 #include "norvik/tarn/client.h"
+#include "norvik/tarn/discovery.h"
 #include "norvik/tarn/joint_group.h"
 #include "norvik/tarn/records.h"
 #include "norvik/tarn/stream_health.h"
+#include "norvik/tarn/zenoh_config.h"

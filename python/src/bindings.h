@@ -32,5 +32,7 @@ void bind_records(pybind11::module_& m);
 void bind_client(pybind11::module_& m);
 // After bind_client: stream health and the sample queues, additions to Client.
 void bind_streams(pybind11::module_& m);
+// The session's Zenoh configuration and the robots on the network.
+void bind_network(pybind11::module_& m);
 
 }  // namespace norvik::tarn::python

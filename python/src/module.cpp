@@ -11,4 +11,5 @@ PYBIND11_MODULE(norviktarn, m) {
   norvik::tarn::python::bind_records(m);
   norvik::tarn::python::bind_client(m);
   norvik::tarn::python::bind_streams(m);
+  norvik::tarn::python::bind_network(m);
 }

@@ -5,7 +5,7 @@ import json
 import sys
 import traceback
 
-from . import faults
+from . import faults, network
 from .groups import PROFILES
 from .server import Options, Simulator, log
 from .streams import MALFORMED_KINDS
@@ -81,6 +81,12 @@ def parser():
                    help="stop by itself after S seconds (default: run until signalled)")
     p.add_argument("--exit-with-parent", action="store_true",
                    help="stop when the process that started the simulator goes away")
+    n = p.add_argument_group("network (default: the file ZENOH_CONFIG names, else Zenoh's defaults: "
+                             "a peer found by multicast scouting)")
+    n.add_argument("--config", metavar="FILE", help="Zenoh configuration file (JSON5, as Zenoh's own tools take it)")
+    n.add_argument("--connect", action="append", default=[], metavar="ENDPOINT",
+                   help="connect to a Zenoh router at ENDPOINT, e.g. tcp/198.18.0.2:7447 (repeatable; "
+                        "client mode, multicast scouting off)")
     g = p.add_argument_group("fault switches (all can be changed at run time)")
     g.add_argument("--version-reply", metavar="TEXT", help='version string to report (default "v2.1")')
     g.add_argument("--version-empty", action="store_true", help="report an empty version list")
@@ -172,6 +178,10 @@ def main(argv=None):
     if not args.serial or any(c in args.serial for c in "*$#?") or "//" in args.serial \
             or args.serial.startswith("/") or args.serial.endswith("/"):
         p.error("--serial %r cannot be part of a key expression" % args.serial)
+    try:
+        config = network.zenoh_config(args.config, args.connect)
+    except network.ConfigError as e:
+        p.error(str(e))
     options = Options(
         serial=args.serial,
         profile=args.profile,
@@ -181,6 +191,7 @@ def main(argv=None):
         duration=args.duration,
         exit_with_parent=args.exit_with_parent,
         settings=settings,
+        zenoh_config=config,
     )
     try:
         return Simulator(options).run()

@@ -66,7 +66,9 @@ def main(argv=None):
         print(main.__doc__)
         return 0 if argv else 2
     changes = json.loads(argv[1]) if len(argv) > 1 else {}
-    with zenoh.open(zenoh.Config()) as session:
+    from .network import zenoh_config
+
+    with zenoh.open(zenoh_config()) as session:
         # discovery takes a moment after the session opens; retry until the deadline
         deadline = time.monotonic() + 10.0
         while True:

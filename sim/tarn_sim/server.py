@@ -16,7 +16,7 @@ from dataclasses import dataclass
 
 import zenoh
 
-from . import control, key_prefix, rpc, wire
+from . import control, key_prefix, network, rpc, wire
 from .faults import Switchboard, malformed_kind_ratio
 from .groups import PROFILES
 from .motion import Robot
@@ -36,6 +36,7 @@ class Options:
     duration: float = 0.0          # seconds; 0 runs until signalled
     exit_with_parent: bool = False
     settings: dict = None          # initial fault switches
+    zenoh_config: object = None    # a zenoh.Config; None: ZENOH_CONFIG's file, else Zenoh's defaults
 
 
 def log(text):
@@ -95,7 +96,12 @@ class Simulator:
             return 1
         parent = os.getppid()
         answers = rpc.Answers(self.profile, self.robot, self.board)
-        with zenoh.open(zenoh.Config()) as session:
+        try:
+            session = zenoh.open(self.options.zenoh_config or network.zenoh_config())
+        except Exception as e:  # zenoh.ZError: no router answers, or a bad value in the configuration
+            log("cannot open the Zenoh session: %s" % network.without_location(str(e)))
+            return 1
+        with session:
             pubs = []
             if self.options.streams:
                 for name in ("basic_stream_data", "extra_stream_data"):

@@ -34,6 +34,8 @@ void Client::start_sample_queues(size_t capacity) const { impl().start_sample_qu
 std::optional<StatesSample> Client::next_states(std::chrono::nanoseconds timeout) const {
   return impl().next_states(timeout);
 }
+std::string Client::server_version() const { return impl().server_version(); }
+std::map<JointGroup, std::pair<uint32_t, uint64_t>> Client::layout() const { return impl().layout(); }
 std::optional<ActionsSample> Client::next_actions(std::chrono::nanoseconds timeout) const {
   return impl().next_actions(timeout);
 }

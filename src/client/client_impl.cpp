@@ -30,6 +30,7 @@ Client::Impl::Impl(const std::string& robot_sn, bool verbose) : verbose_(verbose
   if (version != kClientVersion) {
     throw std::logic_error("[norvik::tarn::Client] Version of this client is incompatible with robot [" + serial + "]");
   }
+  server_version_ = version;
 
   // Let the first stream samples arrive; sleep_for resumes after interruptions.
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -62,6 +63,15 @@ Client::Impl::Impl(const std::string& robot_sn, bool verbose) : verbose_(verbose
     }
     spdlog::info("[norvik::tarn::Client] Initialization complete");
   }
+}
+
+std::map<JointGroup, std::pair<uint32_t, uint64_t>> Client::Impl::layout() const {
+  std::map<JointGroup, std::pair<uint32_t, uint64_t>> out;
+  for (const auto& [group, start] : start_ids_) {
+    const auto dof = dofs_.find(group);
+    if (dof != dofs_.end()) out[group] = {start, dof->second};
+  }
+  return out;
 }
 
 bool Client::Impl::connected() const { return tarn_client_->IsConnected(); }

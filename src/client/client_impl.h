@@ -37,6 +37,8 @@ class Client::Impl {
   void start_sample_queues(size_t capacity) const;
   std::optional<StatesSample> next_states(std::chrono::nanoseconds timeout) const;
   std::optional<ActionsSample> next_actions(std::chrono::nanoseconds timeout) const;
+  const std::string& server_version() const { return server_version_; }
+  std::map<JointGroup, std::pair<uint32_t, uint64_t>> layout() const;
 
  private:
   std::shared_ptr<tarn_impl::TARNClient> tarn_client_;
@@ -44,6 +46,7 @@ class Client::Impl {
   std::map<JointGroup, uint32_t> start_ids_;
   std::map<JointGroup, uint64_t> dofs_;
   std::map<JointGroup, std::string> groups_;
+  std::string server_version_;
 };
 
 // Turns the robot's flat "name = value" list into per-group records; throws

@@ -13,8 +13,9 @@
 #pragma once
 
 #include <array>
-#include <map>
 #include <chrono>
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -74,6 +75,12 @@ class Client {
   // when start_sample_queues was never called.
   std::optional<StatesSample> next_states(std::chrono::nanoseconds timeout) const;
   std::optional<ActionsSample> next_actions(std::chrono::nanoseconds timeout) const;
+
+  // The robot's server version, as checked at connection ("v2.1").
+  std::string server_version() const;
+  // Start index in the robot's full joint vector and DoF of every joint
+  // group, as the robot reported them at connection.
+  std::map<JointGroup, std::pair<uint32_t, uint64_t>> layout() const;
 
   class Impl;
 

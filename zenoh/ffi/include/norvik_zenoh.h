@@ -38,11 +38,18 @@ typedef struct NzPublisher NzPublisher;
 
 typedef void (*NzDropFn)(void* ctx);
 typedef void (*NzSampleFn)(void* ctx, const NzBytes* payload);
-typedef void (*NzReplyFn)(void* ctx, bool ok, const NzBytes* payload);
+typedef void (*NzReplyFn)(void* ctx, bool ok, const NzBytes* payload, const char* key, size_t key_len);
 typedef void (*NzQueryFn)(void* ctx, const NzQuery* query);
+
+/* Errors */
+const char* nz_last_error(void); /* Zenoh's reason for this thread's last failed config or open call. */
 
 /* Session */
 int8_t nz_config_default(NzConfig** out);                  /* Zenoh's default configuration. */
+int8_t nz_config_from_file(NzConfig** out, const char* path); /* Reads a JSON5/JSON/YAML file. */
+int8_t nz_config_from_json5(NzConfig** out, const char* text); /* Parses JSON5 text. */
+int8_t nz_config_insert_json5(NzConfig* config, const char* key, const char* value); /* Sets key to a JSON5 value. */
+intptr_t nz_config_get_json(const NzConfig* config, const char* key, char* out, size_t cap); /* Value as JSON; full length. */
 void nz_config_drop(NzConfig* config);                      /* Releases an unused configuration. */
 int8_t nz_open(NzSession** out, NzConfig* config);          /* Opens a session; consumes config. */
 int8_t nz_close(NzSession* session);                        /* Closes and releases a session. */
@@ -110,13 +117,15 @@ int8_t nz_declare_subscriber(NzSubscriber** out, const NzSession* session, const
                              NzSampleFn on_sample, NzDropFn on_drop, void* ctx); /* Declares. */
 int8_t nz_undeclare_subscriber(NzSubscriber* sub); /* Undeclares; no callback runs after it returns. */
 
-/* Get: the payload (may be null) is consumed; on_drop(ctx) runs once when the query ends. */
+/* Get: the payload (may be null) is consumed; on_drop(ctx) runs once when the query ends;
+ * on_reply gets the replying key (empty for an error reply). */
 typedef struct NzGetOptions {
   NzBytes* payload;
   bool zenoh_serialized;
   uint64_t timeout_ms;
   uint8_t priority;
   bool congestion_block;
+  bool all_replies; /* every matching queryable, every reply as it comes */
 } NzGetOptions;
 int8_t nz_get(const NzSession* session, const NzKeyExpr* ke, const NzGetOptions* options,
               NzReplyFn on_reply, NzDropFn on_drop, void* ctx); /* Issues a get. */

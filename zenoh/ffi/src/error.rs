@@ -28,3 +28,36 @@ pub unsafe fn emit<T>(out: *mut *mut T, value: T) -> i8 {
     *out = Box::into_raw(Box::new(value));
     Z_OK
 }
+
+thread_local! {
+    static LAST_ERROR: std::cell::RefCell<std::ffi::CString> = std::cell::RefCell::new(std::ffi::CString::default());
+}
+
+/// Keeps `reason` as this thread's last error text (see `nz_last_error`).
+pub fn set_last_error(reason: impl std::fmt::Display) {
+    // An interior NUL would cut the text; show it instead.
+    let text = without_location(&reason.to_string()).replace('\0', "\\0");
+    let text = std::ffi::CString::new(text).unwrap_or_default();
+    LAST_ERROR.with(|e| *e.borrow_mut() = text);
+}
+
+/// Zenoh's reason for the last failure on this thread of a call that documents
+/// one (configuration, open); valid until that thread's next such failure.
+#[no_mangle]
+pub extern "C" fn nz_last_error() -> *const std::os::raw::c_char {
+    LAST_ERROR.with(|e| e.borrow().as_ptr())
+}
+
+/// Zenoh's errors end with where in Zenoh's sources they were made
+/// (" at /path/to/file.rs:123."), which tells a user nothing.
+fn without_location(text: &str) -> &str {
+    if let Some(at) = text.rfind(" at ") {
+        let place = &text[at + 4..];
+        if let Some((file, line)) = place.trim_end_matches('.').rsplit_once(':') {
+            if file.ends_with(".rs") && !line.is_empty() && line.bytes().all(|b| b.is_ascii_digit()) {
+                return &text[..at];
+            }
+        }
+    }
+    text
+}

@@ -6,14 +6,17 @@ use crate::error::*;
 use crate::keyexpr::NzKeyExpr;
 use crate::session::NzSession;
 use std::ffi::c_void;
+use std::os::raw::c_char;
 use std::time::Duration;
 use zenoh::bytes::Encoding;
 use zenoh::qos::{CongestionControl, Priority};
-use zenoh::query::Reply;
+use zenoh::query::{ConsolidationMode, QueryTarget, Reply};
 use zenoh::Wait;
 
-/// Reply callback: `ok` is false for an error reply; the payload view is valid only during the call.
-pub type ReplyFn = unsafe extern "C" fn(ctx: *mut c_void, ok: bool, payload: *const NzBytes);
+/// Reply callback: `ok` is false for an error reply; `key`/`key_len` is the
+/// replying key (empty for an error reply). Both views are valid only during the call.
+pub type ReplyFn =
+    unsafe extern "C" fn(ctx: *mut c_void, ok: bool, payload: *const NzBytes, key: *const c_char, key_len: usize);
 
 /// Options of `nz_get`; `payload` (may be null) is consumed by the call.
 #[repr(C)]
@@ -23,6 +26,9 @@ pub struct NzGetOptions {
     pub timeout_ms: u64,
     pub priority: u8,
     pub congestion_block: bool,
+    /// Ask every matching queryable and pass on every reply as it comes
+    /// (target all, no consolidation), instead of Zenoh's defaults.
+    pub all_replies: bool,
 }
 
 /// Issues a get; `on_drop(ctx)` runs once when the query ends (also when this call fails).
@@ -43,7 +49,7 @@ pub unsafe extern "C" fn nz_get(
     let payload = if options.payload.is_null() { None } else { Some(Box::from_raw(options.payload).0) };
     let Ok(priority) = Priority::try_from(options.priority) else { return Z_EINVAL };
     let congestion = if options.congestion_block { CongestionControl::Block } else { CongestionControl::Drop };
-    let (serialized, timeout_ms) = (options.zenoh_serialized, options.timeout_ms);
+    let (serialized, timeout_ms, all) = (options.zenoh_serialized, options.timeout_ms, options.all_replies);
     guard(move || {
         let mut get = session
             .0
@@ -57,11 +63,17 @@ pub unsafe extern "C" fn nz_get(
         if serialized {
             get = get.encoding(Encoding::ZENOH_SERIALIZED);
         }
+        if all {
+            get = get.target(QueryTarget::All).consolidation(ConsolidationMode::None);
+        }
         let result = get
             .callback(move |reply: Reply| unsafe {
                 match reply.result() {
-                    Ok(sample) => on_reply(context.ptr(), true, view(sample.payload())),
-                    Err(err) => on_reply(context.ptr(), false, view(err.payload())),
+                    Ok(sample) => {
+                        let key = sample.key_expr().as_str();
+                        on_reply(context.ptr(), true, view(sample.payload()), key.as_ptr() as *const c_char, key.len())
+                    }
+                    Err(err) => on_reply(context.ptr(), false, view(err.payload()), std::ptr::null(), 0),
                 }
             })
             .wait();
