@@ -6,7 +6,7 @@ import signal
 import sys
 import traceback
 
-from . import info, plot, record, watch
+from . import discover, info, plot, record, watch
 from .errors import FAILED, USAGE, CliError
 from .liblog import LibraryLog
 
@@ -14,6 +14,7 @@ DESCRIPTION = """\
 Look at a Norvik robot's live data, record it and plot it (read-only: the
 tool never commands the robot).
 
+  tarn list                          the robots that answer on the network
   tarn info SN                       what the robot is and does, once
   tarn watch SN                      a live view; q or Ctrl-C quits
   tarn record SN --duration S --out run.csv   every sample of both streams
@@ -22,7 +23,11 @@ tool never commands the robot).
 SN is the robot's serial number, e.g. "Rizon 4s-062068". Errors are one line
 on stderr; exit status 0 is success, 1 a failure (unanswered request, lost
 samples, unreadable file), 2 a bad command line or serial number, 3 no robot
-answering, 4 a robot whose server speaks another TARN version."""
+answering, 4 a robot whose server speaks another TARN version.
+
+On the same network as the robot nothing needs to be set. Through a Zenoh
+router, give --connect tcp/ROUTER:7447, or --config FILE (Zenoh's JSON5
+configuration), or set ZENOH_CONFIG to that file."""
 
 
 def _version():
@@ -43,7 +48,7 @@ def parser():
                         help="let the library log its start-up sequence too (on stderr)")
     sub = p.add_subparsers(title="subcommands", dest="command", metavar="SUBCOMMAND")
     sub.required = True
-    for module in (info, watch, record, plot):
+    for module in (discover, info, watch, record, plot):
         module.add_parser(sub, common)
     return p
 

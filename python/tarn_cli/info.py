@@ -24,6 +24,7 @@ RATE_WINDOW = 0.3  # seconds over which the stream rates are measured
 def add_parser(sub, common):
     p = sub.add_parser("info", parents=[common], help=HELP, description=DESCRIPTION,
                        formatter_class=argparse.RawDescriptionHelpFormatter)
+    robot.add_network_options(p)
     p.add_argument("serial", metavar="SN", help='the robot\'s serial number, e.g. "Rizon 4s-062068"')
     p.add_argument("--json", action="store_true", help="print one JSON object instead of text")
     p.set_defaults(run=run)
@@ -39,14 +40,7 @@ def _attempt(call):
 
 
 def gather(serial, verbose=False):
-    # the raw query runs beside the connection; it only adds what the client keeps to itself
-    query = robot.start_raw_query(serial, ["version", "layout"])
-    try:
-        client = robot.connect(serial, verbose)
-    except BaseException:
-        query.kill()
-        query.communicate()
-        raise
+    client = robot.connect(serial, verbose)
     norviktarn = robot.load_module()
     meters = {}
     try:
@@ -63,7 +57,6 @@ def gather(serial, verbose=False):
         plan, plan_error = _attempt(client.plan_info)
         primitives, primitive_error = _attempt(client.primitive_states)
         scores, score_error = _attempt(client.configuration_score)
-        raw = robot.finish_raw_query(query)
         # a rate needs a window of some length; the requests above are usually quicker
         time.sleep(max(0.0, RATE_WINDOW - (time.monotonic() - started)))
         for m in meters.values():
@@ -71,9 +64,8 @@ def gather(serial, verbose=False):
         report = {
             "robot": robot.normalise_serial(serial),
             "client_version": robot.CLIENT_VERSION,
-            "server_version": raw.get("version"),
-            "raw_query": raw.get("error"),
-            "groups": _groups(raw.get("layout"), groups, states),
+            "server_version": client.server_version(),
+            "groups": _groups(client.layout(), groups, states),
             "status": _status(sample, client),
             "streams": {k: as_dict(m, STALE_AFTER) for k, m in meters.items()},
             "plan": _plan(plan),
@@ -87,9 +79,6 @@ def gather(serial, verbose=False):
     finally:
         for m in meters.values():
             m.client = None
-        if query.poll() is None:
-            query.kill()
-            query.communicate()
         del client
 
 
@@ -97,19 +86,8 @@ def _groups(layout, groups, states):
     """One row per joint group: start and DoF as the robot told them, and whether the streams carry it."""
     in_streams = {g.name for g in groups}
     dof_seen = {g.name: len(s.q) for g, s in states.items()}
-    rows = []
-    if layout:
-        group_names = {0: "ALL", 2: "ARMS", 3: "ARM_1", 4: "ARM_2", 5: "EXT_AXIS"}
-        for value, start, dof in layout:
-            name = group_names.get(value, str(value))
-            rows.append({"group": name, "value": value, "start": start, "dof": dof,
-                         "in_streams": name in in_streams, "dof_in_streams": dof_seen.get(name)})
-    else:
-        # without the raw query only what the streams show: DoF as list lengths, no start
-        for g in groups:
-            rows.append({"group": g.name, "value": int(g), "start": None, "dof": dof_seen.get(g.name),
-                         "in_streams": True, "dof_in_streams": dof_seen.get(g.name)})
-    return rows
+    return [{"group": g.name, "value": int(g), "start": start, "dof": dof, "in_streams": g.name in in_streams,
+             "dof_in_streams": dof_seen.get(g.name)} for g, (start, dof) in layout.items()]
 
 
 def _status(sample, client):
@@ -134,11 +112,7 @@ def render(report, meters):
     lines = []
     add = lines.append
     add("robot             %s" % report["robot"])
-    if report["server_version"]:
-        add("server version    %s (this client speaks %s)" % (report["server_version"], report["client_version"]))
-    else:
-        add("server version    %s, as the client checked it; %s"
-            % (report["client_version"], report["raw_query"] or "the robot did not answer the raw query"))
+    add("server version    %s (this client speaks %s)" % (report["server_version"], report["client_version"]))
     st = report["status"]
     if st["system_state"] is None:
         add("system state      unknown (no states sample within 1 s)")
@@ -161,8 +135,6 @@ def render(report, meters):
         rows.append((g["group"], "-" if g["start"] is None else g["start"],
                      "-" if g["dof"] is None else fmt.dof(g["dof"]), "yes" if g["in_streams"] else "no"))
     lines += fmt.table(rows, "lrrl")
-    if report["groups"] and report["groups"][0]["start"] is None:
-        add("  (no start indices: %s)" % (report["raw_query"] or "the robot did not answer the raw query"))
     add("")
     plan = report["plan"]
     if plan is None:
@@ -198,6 +170,7 @@ def render(report, meters):
 
 
 def run(args, log):
+    robot.use_network(args)
     report, meters = gather(args.serial, args.verbose)
     if args.json:
         print(json.dumps(report, indent=2))

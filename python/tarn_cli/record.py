@@ -34,6 +34,7 @@ BATCH = 200    # samples taken from one stream before looking at the other
 def add_parser(sub, common):
     p = sub.add_parser("record", parents=[common], help=HELP, description=DESCRIPTION,
                        formatter_class=argparse.RawDescriptionHelpFormatter)
+    robot.add_network_options(p)
     p.add_argument("serial", metavar="SN", help='the robot\'s serial number, e.g. "Rizon 4s-062068"')
     p.add_argument("--out", required=True, metavar="FILE", help="file to write (.csv, or .parquet / .pq)")
     p.add_argument("--duration", type=float, metavar="S", help="seconds to record (default: until Ctrl-C)")
@@ -141,6 +142,7 @@ def run(args, log):
         raise CliError("--queue must be at least 1", USAGE)
     check_writable(args.out)
     norviktarn = robot.load_module()
+    robot.use_network(args)
     client = robot.connect(args.serial, args.verbose)
     try:
         layout = _layout(client)

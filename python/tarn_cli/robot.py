@@ -1,10 +1,5 @@
 """Connecting to a robot, with the library's failures turned into one line each."""
 
-import json
-import os
-import subprocess
-import sys
-
 from .errors import FAILED, INCOMPATIBLE, NO_ROBOT, USAGE, CliError
 
 CLIENT_VERSION = "v2.1"
@@ -25,6 +20,30 @@ def normalise_serial(serial):
     return serial[:cut].replace(" ", "-") + serial[cut:]
 
 
+def add_network_options(p):
+    """--config and --connect, for the subcommands that reach a robot."""
+    g = p.add_argument_group("network (default: the file ZENOH_CONFIG names, else Zenoh's defaults: "
+                             "robots found by multicast scouting on this network)")
+    x = g.add_mutually_exclusive_group()
+    x.add_argument("--config", metavar="FILE", help="Zenoh configuration file (JSON5, as Zenoh's own tools take it)")
+    x.add_argument("--connect", action="append", metavar="ENDPOINT",
+                   help="reach robots through the Zenoh router at ENDPOINT, e.g. tcp/198.18.0.2:7447 "
+                        "(repeatable; client mode, multicast scouting off)")
+
+
+def use_network(args):
+    """Chooses the Zenoh configuration the command line names, before anything connects."""
+    norviktarn = load_module()
+    try:
+        if getattr(args, "config", None):
+            norviktarn.use_zenoh_config(args.config)
+        elif getattr(args, "connect", None):
+            norviktarn.use_zenoh_config(connect=args.connect)
+    except ValueError as e:
+        # the file named cannot be used (1), or an endpoint is not one (2)
+        raise CliError(_library_text(str(e)), FAILED if args.config else USAGE) from None
+
+
 def connect(serial, verbose=False):
     """A connected norviktarn.Client, or CliError with the reason in a line."""
     norviktarn = load_module()
@@ -37,42 +56,41 @@ def connect(serial, verbose=False):
         raise connection_error(serial, str(e)) from None
 
 
+def network_error(text):
+    """A CliError for the session's own failures, or None for any other text."""
+    if text.startswith("Failed to open session with "):
+        return CliError("cannot reach the network: " + text[len("Failed to open session with "):], NO_ROBOT)
+    if text.startswith("Failed to load ") or text.startswith("Failed to set "):
+        return CliError(text[len("Failed to "):], FAILED)
+    return None
+
+
 def connection_error(serial, text):
+    network = network_error(text)
+    if network is not None:
+        return network
     if text.startswith(_PREFIX + "Failed to connect to"):
         return CliError("no robot answers as %s (check the network link, the serial number and any firewall)"
                         % normalise_serial(serial), NO_ROBOT)
     if text.startswith(_PREFIX + "Version of this client is incompatible"):
-        found = raw_query(serial, ["version"]).get("version")
+        found = server_version_of(normalise_serial(serial))
         told = "TARN server %s" % found if found else "another TARN server version"
         return CliError("robot %s runs %s; this tool speaks %s"
                         % (normalise_serial(serial), told, CLIENT_VERSION), INCOMPATIBLE)
-    return CliError("robot %s: %s" % (normalise_serial(serial), text[len(_PREFIX):] if text.startswith(_PREFIX)
-                                      else text), FAILED)
+    return CliError("robot %s: %s" % (normalise_serial(serial), _library_text(text)), FAILED)
 
 
-def start_raw_query(serial, what):
-    """Starts `python -m tarn_cli.raw_query` (its own process, so its Zenoh runtime never meets the client's)."""
-    env = dict(os.environ)
-    here = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    env["PYTHONPATH"] = here + (os.pathsep + env["PYTHONPATH"] if env.get("PYTHONPATH") else "")
-    return subprocess.Popen([sys.executable, "-m", "tarn_cli.raw_query", normalise_serial(serial)] + list(what),
-                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
-
-
-def finish_raw_query(proc, timeout=8.0):
-    """The raw query's answers as a dict ({"error": ...} when it could not ask)."""
+def server_version_of(serial, timeout=1.0):
+    """The version the robot reports when asked along with every other robot, or None."""
     try:
-        out, err = proc.communicate(timeout=timeout)
-    except subprocess.TimeoutExpired:
-        proc.kill()
-        proc.communicate()
-        return {"error": "the raw query did not finish"}
-    try:
-        return json.loads(out.decode("utf-8"))
-    except ValueError:
-        last = err.decode("utf-8", "replace").strip().splitlines()
-        return {"error": last[-1] if last else "the raw query failed (status %s)" % proc.returncode}
+        for found in load_module().list_robots(timeout):
+            if found.serial == serial:
+                return found.server_version or None
+    except RuntimeError:
+        pass
+    return None
 
 
-def raw_query(serial, what, timeout=8.0):
-    return finish_raw_query(start_raw_query(serial, what), timeout)
+def _library_text(text):
+    """The library's text without the "[norvik::tarn::...] " it begins with."""
+    return text.split("] ", 1)[1] if text.startswith("[") and "] " in text else text

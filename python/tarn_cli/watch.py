@@ -27,6 +27,7 @@ PLAN_EVERY = 1.0  # seconds between plan requests
 def add_parser(sub, common):
     p = sub.add_parser("watch", parents=[common], help=HELP, description=DESCRIPTION,
                        formatter_class=argparse.RawDescriptionHelpFormatter)
+    robot.add_network_options(p)
     p.add_argument("serial", metavar="SN", help='the robot\'s serial number, e.g. "Rizon 4s-062068"')
     p.add_argument("--interval", type=float, metavar="S",
                    help="seconds between refreshes (default 0.2 in a terminal, 1 otherwise)")
@@ -81,6 +82,7 @@ def run(args, log):
     if not args.stale_after > 0:
         raise CliError("--stale-after must be more than 0 seconds", USAGE)
     norviktarn = robot.load_module()
+    robot.use_network(args)
     client = robot.connect(args.serial, args.verbose)
     client.start_sample_queues(1)
     snap = Snapshot(robot.normalise_serial(args.serial), client, norviktarn, args.stale_after)

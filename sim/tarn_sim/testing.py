@@ -46,10 +46,11 @@ def wait_until(predicate, timeout, interval=0.005, what="condition"):
 class SimProcess:
     """A tarn-sim child process: started on enter, ready when it says so, stopped on exit."""
 
-    def __init__(self, serial, *args, python=None, ready_timeout=20.0, exit_with_parent=True):
+    def __init__(self, serial, *args, python=None, ready_timeout=20.0, exit_with_parent=True, command_prefix=()):
+        """`command_prefix` runs the simulator through another command, such as nsenter into a test host."""
         self.serial = serial
         self.prefix = key_prefix(serial)
-        self.argv = [python or sys.executable, SCRIPT, "--serial", serial]
+        self.argv = list(command_prefix) + [python or sys.executable, SCRIPT, "--serial", serial]
         if exit_with_parent:
             self.argv.append("--exit-with-parent")
         self.argv += list(args)

@@ -58,6 +58,9 @@ CLIENT_METHODS = [
     ("start_sample_queues", "start_sample_queues(self: norviktarn.Client, capacity: int = 10000) -> None"),
     ("next_states", "next_states(self: norviktarn.Client, timeout: float) -> Optional[norviktarn.StatesSample]"),
     ("next_actions", "next_actions(self: norviktarn.Client, timeout: float) -> Optional[norviktarn.ActionsSample]"),
+    # what the client learned at connection
+    ("server_version", "server_version(self: norviktarn.Client) -> str"),
+    ("layout", "layout(self: norviktarn.Client) -> dict[norviktarn.JointGroup, tuple[int, int]]"),
 ]
 
 
@@ -75,7 +78,8 @@ def test_public_names_in_registration_order(norviktarn):
     assert names == ["JointGroup", "UNKNOWN", "ALL", "ARMS", "ARM_1", "ARM_2", "EXT_AXIS",
                      "RobotStates", "RobotActions", "PrimitiveStates", "PlanInfo", "Client",
                      # additions after the specified names
-                     "StreamKind", "Freshness", "StreamHealth", "StatesSample", "ActionsSample"]
+                     "StreamKind", "Freshness", "StreamHealth", "StatesSample", "ActionsSample",
+                     "use_zenoh_config", "zenoh_config", "zenoh_session_open", "RobotInfo", "list_robots"]
 
 
 def test_exported_members_are_the_enum_members(norviktarn):

@@ -3,7 +3,7 @@
 import json
 import re
 
-from tarn_cli_support import one_error_line, tarn, tool_env
+from tarn_cli_support import one_error_line, tarn
 
 # tarn-sim's layouts (sim/README.md): group -> (start, DoF)
 DUAL = {"ALL": (0, 15), "ARMS": (0, 14), "ARM_1": (0, 7), "ARM_2": (7, 7), "EXT_AXIS": (14, 1)}
@@ -120,18 +120,3 @@ def test_verbose_passes_the_library_log_to_stderr(dual_robot):
     assert "[info] [norvik::tarn::Client] Joint group: EXT_AXIS, DoF: 1" in done.stderr, done
     assert "[info] >>>>> Norvik TARN exited <<<<<" in done.stderr
     assert "[norvik" not in done.stdout
-
-
-def test_without_eclipse_zenoh_info_says_what_it_cannot_know(dual_robot, tmp_path):
-    shadow = tmp_path / "shadow" / "zenoh"
-    shadow.mkdir(parents=True)
-    (shadow / "__init__.py").write_text("raise ImportError('No module named zenoh')\n")
-    done = tarn("info", dual_robot.serial, env=tool_env(first=[tmp_path / "shadow"]))
-    assert done.returncode == 0, done
-    assert "server version    v2.1, as the client checked it; eclipse-zenoh is not installed (pip install " \
-           "'norviktarn[info]')\n" in done.stdout, done
-    rows = _group_rows(done.stdout)
-    # DoF from the streams' list lengths, no start index
-    assert rows == {"ARMS": ("-", "14", "yes"), "ARM_1": ("-", "7", "yes"), "ARM_2": ("-", "7", "yes"),
-                    "EXT_AXIS": ("-", "1", "yes")}, rows
-    assert "  (no start indices: eclipse-zenoh is not installed (pip install 'norviktarn[info]'))\n" in done.stdout

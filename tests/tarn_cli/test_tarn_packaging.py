@@ -13,7 +13,7 @@ import pytest
 from tarn_cli_support import BUILD_DIR, ROOT, one_error_line, require_isolation
 
 TOOL_FILES = {"__init__.py", "__main__.py", "cli.py", "columns.py", "errors.py", "fmt.py", "health.py", "info.py",
-              "liblog.py", "names.py", "plot.py", "progress.py", "raw_query.py", "record.py", "robot.py",
+              "liblog.py", "names.py", "plot.py", "progress.py", "record.py", "robot.py", "discover.py",
               "terminal.py", "view.py", "watch.py", "writers.py"}
 
 
@@ -71,8 +71,7 @@ def test_the_wheel_ships_the_tool_and_its_script(wheel):
     assert tool == TOOL_FILES
     assert "norviktarn.cpython-310-x86_64-linux-gnu.so" in names
     assert re.search(r"^\[console_scripts\]\ntarn = tarn_cli\.cli:main$", entry_points, re.M), entry_points
-    for extra, requirement in (("plot", "matplotlib==3.10.9"), ("parquet", "pyarrow==25.0.1"),
-                               ("info", "eclipse-zenoh==1.10.2")):
+    for extra, requirement in (("plot", "matplotlib==3.10.9"), ("parquet", "pyarrow==25.0.1")):
         assert "Provides-Extra: %s" % extra in metadata
         assert "Requires-Dist: %s; extra == \"%s\"" % (requirement, extra) in metadata, metadata
     # the module itself needs nothing: every dependency is an extra
@@ -96,9 +95,9 @@ def test_the_installed_command_talks_to_a_robot(wheel, tmp_path, start_robot):
                           timeout=120)
     assert done.returncode == 0, done.stdout + done.stderr
     assert "robot             %s\n" % robot.serial in done.stdout
-    # without eclipse-zenoh: the version as the client checked it, DoF from the streams
-    assert "server version    v2.1, as the client checked it; eclipse-zenoh is not installed" in done.stdout
-    assert re.search(r"^  ARM_2 +- +7  yes$", done.stdout, re.M), done.stdout
+    # the version and the layout from the client itself, no second Zenoh stack
+    assert "server version    v2.1 (this client speaks v2.1)\n" in done.stdout
+    assert re.search(r"^  ARM_2 +7 +7  yes$", done.stdout, re.M), done.stdout
     done = subprocess.run([tarn, "record", robot.serial, "--duration", "1", "--out", "x.parquet"], cwd=tmp_path,
                           env=env, capture_output=True, text=True, timeout=120)
     assert done.returncode == 1
