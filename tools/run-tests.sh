@@ -20,6 +20,9 @@ mapfile -t build_requires < <(sed -n '/^\[build-system\]/,/^\[/s/^requires *= *\
   .venv/bin/python -m pip download -q --only-binary :all: -d "$NORVIK_WHEELHOUSE" "${build_requires[@]}"
 tools/isolated "$root/.venv/bin/python" -m pytest tests/python tests/sim tests/tarn_cli
 
+# Through a Zenoh router, and when the network fails (short forms).
+BUILD_DIR="$build_dir" "$root/tools/run-network.sh" short
+
 # The short soak and lifecycle runs (the fault tests ran in ctest above).
 BUILD_DIR="$build_dir" "$root/tools/run-soak.sh" short
 
