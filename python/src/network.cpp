@@ -18,13 +18,13 @@ namespace {
 
 ZenohConfig Chosen(const std::optional<std::string>& file, const std::optional<std::string>& json5,
                    const std::optional<std::vector<std::string>>& connect, const std::string& mode) {
-  if (int(file.has_value()) + int(json5.has_value()) + int(connect.has_value()) != 1) {
-    throw py::type_error("use_zenoh_config() takes exactly one of file, json5 or connect");
-  }
+  const int given = int(file.has_value()) + int(json5.has_value()) + int(connect.has_value());
+  if (given > 1) throw py::type_error("use_zenoh_config() takes one of file, json5 or connect");
   if (mode != "client" && mode != "peer") throw py::value_error("mode must be 'client' or 'peer'");
   if (file) return ZenohConfig::from_file(*file);
   if (json5) return ZenohConfig::from_json5(*json5);
-  return ZenohConfig::connect_to(*connect, mode == "client" ? ZenohMode::Client : ZenohMode::Peer);
+  if (connect) return ZenohConfig::connect_to(*connect, mode == "client" ? ZenohMode::Client : ZenohMode::Peer);
+  return ZenohConfig::from_env();  // nothing named: ZENOH_CONFIG's file, else Zenoh's defaults
 }
 
 }  // namespace

@@ -109,10 +109,20 @@ def test_help_documents_every_option():
     ["--serial", "X", "--profile", "triple"],
     ["--serial", "SN-*"],
     ["--serial", ""],
+    ["--serial", "X", "--config", "/no/such.json5"],
+    ["--serial", "X", "--config", "/no/such.json5", "--connect", "tcp/198.18.0.1:7447"],
 ])
 def test_bad_arguments_are_refused(args):
     out = subprocess.run([sys.executable, SCRIPT] + args, capture_output=True, text=True, timeout=30)
     assert out.returncode == 2 and "ready" not in out.stdout and out.stderr
+
+
+def test_unreachable_router_is_one_line_and_status_1():
+    out = subprocess.run([sys.executable, SCRIPT, "--serial", "X-1", "--connect", "tcp/198.18.0.1:9"],
+                         capture_output=True, text=True, timeout=30)
+    assert out.returncode == 1 and "ready" not in out.stdout
+    assert out.stderr == "tarn-sim: cannot open the Zenoh session: Unable to connect to any of " \
+                         "[Single(tcp/198.18.0.1:9)]. Timeout!\n"
 
 
 # -- streams -------------------------------------------------------------------
