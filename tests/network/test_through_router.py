@@ -65,6 +65,16 @@ def test_defaults_find_a_router_on_the_same_link_and_nothing_without_it(routed):
     assert "Failed to connect to [%s]" % routed.serial in failed["error"]
 
 
+def test_a_robot_with_zenohs_defaults_finds_the_router_on_its_network(routed):
+    from tarn_sim.testing import SimProcess
+
+    serial = routed.serial + "B"
+    with SimProcess(serial, "--no-streams", python=sys.executable, command_prefix=routed.robot.command([])):
+        done = routed.tarn("list", "--connect", CLIENT_SIDE, "--timeout", "3")
+    assert done.returncode == 0, done.stderr
+    assert done.stdout == "%s  v2.1\n%s  v2.1\n" % (routed.serial, serial)
+
+
 def test_tarn_list_info_watch_record(routed, tmp_path):
     done = routed.tarn("list", "--connect", CLIENT_SIDE, "--timeout", "1.5")
     assert done.returncode == 0, done.stderr

@@ -44,3 +44,16 @@ def test_no_robot_and_bad_network_options_are_one_line_each(tmp_path):
     done = tarn("list", "--config", bad, "--connect", "tcp/198.18.0.1:9")
     assert done.returncode == 2
     assert "not allowed with argument" in done.stderr
+
+
+def test_a_single_endpoint_without_a_router(start_robot, tmp_path):
+    # the robot's own session listens on a known endpoint, and scouts for nobody
+    listen = tmp_path / "robot.json5"
+    listen.write_text('{ mode: "peer", listen: { endpoints: ["tcp/198.18.0.1:7447"] }, '
+                      'scouting: { multicast: { enabled: false } } }')
+    robot = start_robot("--no-streams", "--config", listen, name="endpoint")
+    done = tarn("list", "--connect", "tcp/198.18.0.1:7447", "--timeout", "1")
+    assert done.returncode == 0, done
+    assert done.stdout == "%s  v2.1\n" % robot.serial
+    done = tarn("list", "--timeout", "1")  # Zenoh's defaults: multicast finds no one
+    assert done.returncode == 3, done
