@@ -1,21 +1,28 @@
-// A reading process whose CPU time and resident memory stream_bench watches:
-// either a norvik::tarn::Client that holds the latest samples (as an
-// application that reads now and then does), or a raw Zenoh subscriber pair
-// on the same keys that only counts samples.
+// A reading process whose CPU time and resident memory stream_bench and
+// fleet_bench watch: either norvik::tarn::Clients that hold the latest
+// samples (as an application that reads now and then does), one per robot on
+// the process's one session, or raw Zenoh subscriber pairs on the same keys
+// that only count samples.
 //
-//   bench_listener --mode client|raw --serial SN
+//   bench_listener --mode client|raw --serial SN [--serial SN2 ...]
 //
-// Commands on stdin: "mark" prints "mark CPU_NS RSS_KIB BASIC EXTRA STAMP_NS"
-// (samples received per stream; the stamp is that of states(), 0 for the raw
-// subscriber); "quit" (or end of input) exits.
+// Commands on stdin: "mark" prints
+//   "mark CPU_NS RSS_KIB BASIC EXTRA STAMP_NS BASIC_1 EXTRA_1 ... BASIC_N EXTRA_N"
+// (samples received per stream, in all and then per robot in the order of
+// the --serial options; the stamp is the oldest of the clients' latest
+// states(), 0 for the raw subscribers); "quit" (or end of input) exits.
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <deque>
+#include <exception>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/util.h"
 #include "norvik/tarn.h"
@@ -31,11 +38,6 @@ void Say(const std::string& line) {
   std::fflush(stdout);
 }
 
-std::string Mark(int64_t basic, int64_t extra, int64_t stamp) {
-  return "mark " + std::to_string(bench::ProcessCpuNs()) + " " + std::to_string(bench::ResidentKiB()) + " " +
-         std::to_string(basic) + " " + std::to_string(extra) + " " + std::to_string(stamp);
-}
-
 int64_t LatestStamp(const tarn::Client& client) {
   const auto states = client.states();
   if (states.empty()) return 0;
@@ -43,36 +45,52 @@ int64_t LatestStamp(const tarn::Client& client) {
   return static_cast<int64_t>(ts.first) * 1000000000 + static_cast<uint32_t>(ts.second);
 }
 
+// Counts of one robot's raw subscriber pair; a deque keeps their addresses
+// fixed for the handlers.
+struct RawCounts {
+  std::atomic<int64_t> basic{0}, extra{0};
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string serial, mode = "client";
+  std::vector<std::string> serials;
+  std::string mode = "client";
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string key = argv[i];
-    if (key == "--serial") serial = argv[i + 1];
+    if (key == "--serial") serials.push_back(argv[i + 1]);
     if (key == "--mode") mode = argv[i + 1];
   }
-  if (serial.empty() || (mode != "client" && mode != "raw")) {
-    std::fprintf(stderr, "usage: bench_listener --mode client|raw --serial SN\n");
+  if (serials.empty() || (mode != "client" && mode != "raw")) {
+    std::fprintf(stderr, "usage: bench_listener --mode client|raw --serial SN [--serial SN2 ...]\n");
     return 2;
   }
   spdlog::set_level(spdlog::level::warn);  // stdout carries the answers
 
-  std::unique_ptr<tarn::Client> client;
+  std::vector<std::unique_ptr<tarn::Client>> clients;
   std::optional<zenoh::Session> session;
-  std::optional<zenoh::Subscriber> basic_sub, extra_sub;
-  std::atomic<int64_t> basic{0}, extra{0};
-  if (mode == "client") {
-    client = std::make_unique<tarn::Client>(serial, false);
-  } else {
-    session.emplace(zenoh::Session::open(zenoh::Config::create_default()));
-    const std::string prefix = "norvik/robot/" + serial;
-    basic_sub.emplace(session->declare_subscriber(
-        zenoh::KeyExpr(prefix + "/basic_stream_data"),
-        [&basic](zenoh::BytesView) { basic.fetch_add(1, std::memory_order_relaxed); }, [] {}));
-    extra_sub.emplace(session->declare_subscriber(
-        zenoh::KeyExpr(prefix + "/extra_stream_data"),
-        [&extra](zenoh::BytesView) { extra.fetch_add(1, std::memory_order_relaxed); }, [] {}));
+  std::deque<RawCounts> counts;
+  std::vector<zenoh::Subscriber> subs;
+  try {
+    if (mode == "client") {
+      for (const auto& serial : serials) clients.push_back(std::make_unique<tarn::Client>(serial, false));
+    } else {
+      session.emplace(zenoh::Session::open(zenoh::Config::create_default()));
+      for (const auto& serial : serials) {
+        RawCounts& c = counts.emplace_back();
+        const std::string prefix = "norvik/robot/" + serial;
+        subs.push_back(session->declare_subscriber(
+            zenoh::KeyExpr(prefix + "/basic_stream_data"),
+            [&c](zenoh::BytesView) { c.basic.fetch_add(1, std::memory_order_relaxed); }, [] {}));
+        subs.push_back(session->declare_subscriber(
+            zenoh::KeyExpr(prefix + "/extra_stream_data"),
+            [&c](zenoh::BytesView) { c.extra.fetch_add(1, std::memory_order_relaxed); }, [] {}));
+      }
+    }
+  } catch (const std::exception& e) {
+    // The caller sees no "ready" line and gives up; say why on stderr.
+    std::fprintf(stderr, "bench_listener: %s\n", e.what());
+    return 1;
   }
   Say("ready " + mode);
 
@@ -80,16 +98,31 @@ int main(int argc, char** argv) {
   while (std::getline(std::cin, line)) {
     if (line == "quit") break;
     if (line != "mark") continue;
-    if (client) {
-      const auto basic_count = static_cast<int64_t>(client->stream_health(tarn::StreamKind::Basic).received);
-      const auto extra_count = static_cast<int64_t>(client->stream_health(tarn::StreamKind::Extra).received);
-      Say(Mark(basic_count, extra_count, LatestStamp(*client)));
+    std::vector<std::pair<int64_t, int64_t>> per_robot;
+    int64_t stamp = 0;
+    bool first = true;
+    if (mode == "client") {
+      for (const auto& client : clients) {
+        per_robot.emplace_back(static_cast<int64_t>(client->stream_health(tarn::StreamKind::Basic).received),
+                               static_cast<int64_t>(client->stream_health(tarn::StreamKind::Extra).received));
+        const int64_t s = LatestStamp(*client);
+        stamp = first ? s : std::min(stamp, s);
+        first = false;
+      }
     } else {
-      Say(Mark(basic.load(), extra.load(), 0));
+      for (const auto& c : counts) per_robot.emplace_back(c.basic.load(), c.extra.load());
     }
+    int64_t basic = 0, extra = 0;
+    std::string tail;
+    for (const auto& [b, e] : per_robot) {
+      basic += b;
+      extra += e;
+      tail += " " + std::to_string(b) + " " + std::to_string(e);
+    }
+    Say("mark " + std::to_string(bench::ProcessCpuNs()) + " " + std::to_string(bench::ResidentKiB()) + " " +
+        std::to_string(basic) + " " + std::to_string(extra) + " " + std::to_string(stamp) + tail);
   }
-  basic_sub.reset();
-  extra_sub.reset();
-  client.reset();
+  subs.clear();
+  clients.clear();
   return 0;
 }

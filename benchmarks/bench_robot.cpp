@@ -12,7 +12,9 @@
 //
 // Commands on stdin, one per line; answers on stdout:
 //   stream RATE COUNT basic|both   publish COUNT ticks (0: until stop) at RATE Hz;
-//                                  prints "done SENT ELAPSED_NS LATE" when it ends
+//                                  prints "done SENT ELAPSED_NS LATE EXTRA_SENT MAX_LATE_NS"
+//                                  when it ends (SENT, EXTRA_SENT: puts that Zenoh took, per
+//                                  stream; LATE: ticks more than a period behind schedule)
 //   stop                           ends the current stream
 //   quit (or end of input)         exits
 // Each basic sample carries its put time (CLOCK_MONOTONIC) as its stamp.
@@ -21,6 +23,7 @@
 
 #include <cerrno>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <iostream>
@@ -112,18 +115,21 @@ class Streamer {
   void Run(double rate, uint64_t count, bool both) {
     const int64_t period = static_cast<int64_t>(1e9 / rate);
     const int64_t start = bench::NowNs();
-    uint64_t sent = 0, late = 0;
+    uint64_t sent = 0, extra_sent = 0, late = 0;
+    int64_t max_late = 0;
     for (uint64_t k = 0; running_ && (count == 0 || k < count); ++k) {
       const int64_t due = start + static_cast<int64_t>(k) * period;
       WaitUntil(due);
       const int64_t now = bench::NowNs();
       if (now - due > period) ++late;
+      max_late = std::max(max_late, now - due);
       bench::WriteStamp(basic_bytes_, now);
       if (basic_.put(zenoh::Bytes(basic_bytes_)) == NZ_OK) ++sent;
-      if (both) extra_.put(zenoh::Bytes(extra_bytes_));
+      if (both && extra_.put(zenoh::Bytes(extra_bytes_)) == NZ_OK) ++extra_sent;
     }
     const int64_t elapsed = bench::NowNs() - start;
-    Say("done " + std::to_string(sent) + " " + std::to_string(elapsed) + " " + std::to_string(late));
+    Say("done " + std::to_string(sent) + " " + std::to_string(elapsed) + " " + std::to_string(late) + " " +
+        std::to_string(extra_sent) + " " + std::to_string(max_late));
   }
 
   const zenoh::Publisher& basic_;

@@ -8,7 +8,8 @@
 // --check calls every accessor once and prints {"check": ...}; it exits 1
 // when one of them fails or gives nothing. --seconds S then watches for S
 // seconds: the basic stream's freshness (every change, stale limit
-// --stale-ms), its received count (every 100 ms), and requests made one
+// --stale-ms), its received count and the latest sample's age (every
+// 100 ms), and requests made one
 // after another (plan_info, then connected) with their start, end and outcome.
 #include <spdlog/spdlog.h>
 
@@ -130,8 +131,10 @@ void WatchStream(const Client& robot, std::chrono::milliseconds stale_limit, Clo
       shown = fresh;
     }
     if (Clock::now() >= next_count) {
+      const auto age = health.age();
       Emit("{\"t\": " + std::to_string(Now()) + ", \"ev\": \"count\", \"received\": " +
-           std::to_string(health.received) + "}");
+           std::to_string(health.received) + ", \"age\": " +
+           (age ? std::to_string(std::chrono::duration<double>(*age).count()) : std::string("null")) + "}");
       next_count += std::chrono::milliseconds(100);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
