@@ -5,8 +5,8 @@ ratios and the goals they are held to.
     summarize.py RESULTS_DIR [--markdown FILE]
 
 RESULTS_DIR holds the JSON files tools/run-benchmarks.sh writes: codec.json,
-read.json, rpc.json, latency.json, rate.json, soak*.json (Google Benchmark
-output) and python.json (python_bench.py).
+read.json, rpc.json, latency.json, rate.json, soak*.json, fleet.json (Google
+Benchmark output) and python.json (python_bench.py).
 """
 import argparse
 import glob
@@ -175,13 +175,65 @@ def rows(r):
         # A page or two of allocator slack is not growth.
         add("6. RSS growth after warm-up", p, g, "kib", "raw subscriber process", rg, "none (≤ 64 KiB)",
             None if g is None else g <= 64, "%+.0f KiB" % (g - rg) if g is not None and rg is not None else "n/a")
+    sizes = fleet_sizes(r)
+    for n in sizes:
+        f = "fleet/dual/%d" % n
+        tc, rc = r.c(f, "tarn_cpu_pct_per_robot"), r.c(f, "raw_cpu_pct_per_robot")
+        q, wq = ratio(tc, rc), r.c(f, "ratio_cpu_window_median")
+        add("7. fleet CPU per robot, %d robot%s" % (n, "s" if n > 1 else ""), "dual", tc, "pct",
+            "raw counting subscribers", rc, "≤ 1.2× raw", None if q is None else q <= 1.2,
+            None if q is None else "%.2f× (windows: %.2f×)" % (q, wq if wq is not None else float("nan")))
+        lost = [r.c(f, k) for k in ("tarn_lost_basic", "tarn_lost_extra", "raw_lost_basic", "raw_lost_extra")]
+        sent = (r.c(f, "sent_basic"), r.c(f, "sent_extra"))
+        if None in lost or None in sent:
+            continue
+        out.append(("7. fleet samples lost (basic + extra), %d robot%s" % (n, "s" if n > 1 else ""), "dual",
+                    "%.0f + %.0f" % tuple(lost[:2]), "raw counting subscribers", "%.0f + %.0f" % tuple(lost[2:]),
+                    "of %.0f + %.0f sent" % sent, "none", verdict(lost[0] + lost[1] == 0)))
+    if len(sizes) > 1:
+        lo, hi = "fleet/dual/%d" % sizes[0], "fleet/dual/%d" % sizes[-1]
+        tg = ratio(r.c(hi, "tarn_cpu_pct_per_robot"), r.c(lo, "tarn_cpu_pct_per_robot"))
+        rg = ratio(r.c(hi, "raw_cpu_pct_per_robot"), r.c(lo, "raw_cpu_pct_per_robot"))
+        out.append(("7. fleet CPU per robot, %d against %d robot%s" % (sizes[-1], sizes[0], "s" if sizes[0] > 1 else ""),
+                    "dual", "n/a" if tg is None else "%.2f×" % tg, "raw counting subscribers",
+                    "n/a" if rg is None else "%.2f×" % rg, "n/a" if tg is None or rg is None else "%.2f×" % (tg / rg),
+                    "flat (≤ 1.2×)", verdict(None if tg is None else tg <= 1.2)))
     return out
 
 
-def table(out, markdown):
-    head = ("figure", "profile", "TARN", "baseline", "baseline value", "ratio", "goal", "")
+def fleet_sizes(r):
+    return sorted(int(name.rsplit("/", 1)[1]) for name in r.counters if name.startswith("fleet/dual/"))
+
+
+def fleet_context(r):
+    """What else had the machine during each fleet window: what limits the
+    figures when the goal is missed."""
+    out = []
+    for n in fleet_sizes(r):
+        f = "fleet/dual/%d" % n
+
+        def c(key, form):
+            v = r.c(f, key)
+            return "n/a" if v is None else form % v
+
+        out.append(("%d" % n, c("machine_busy_pct", "%.0f %%") + c("machine_cores", " of %.0f cores"),
+                    c("machine_steal_pct", "%.1f %%"), c("tarn_cpu_pct", "%.1f %%"), c("raw_cpu_pct", "%.1f %%"),
+                    c("robots_cpu_pct", "%.1f %%"), c("others_cpu_pct", "%.1f %%"),
+                    c("robot_late_ticks", "%.0f") + c("sent_basic", " of %.0f"), c("robot_max_late_ms", "%.2f ms"),
+                    c("robots_fifo", "%.0f") + c("robots", " of %.0f")))
+    return out
+
+
+FLEET_HEAD = ("robots", "machine busy", "steal", "client process", "raw process", "robots' CPU", "others",
+              "late ticks", "latest tick", "robots SCHED_FIFO")
+
+
+TABLE_HEAD = ("figure", "profile", "TARN", "baseline", "baseline value", "ratio", "goal", "verdict")
+
+
+def table(out, markdown, head=TABLE_HEAD):
     if markdown:
-        lines = ["| " + " | ".join(head[:-1]) + " | verdict |", "|" + "---|" * len(head)]
+        lines = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
         lines += ["| " + " | ".join(row) + " |" for row in out]
         return "\n".join(lines)
     widths = [max(len(str(x[i])) for x in [head] + out) for i in range(len(head))]
@@ -198,9 +250,17 @@ def main():
     r = Results(args.results)
     out = rows(r)
     print(table(out, markdown=False))
+    context = fleet_context(r)
+    note = ("\nFleet windows: CPU in percent of one core (client and raw processes over all their robots), "
+            "late ticks more than 1 ms behind schedule, summed over the robots")
+    if context:
+        print(note)
+        print(table(context, markdown=False, head=FLEET_HEAD))
     if args.markdown:
         with open(args.markdown, "w") as f:
             f.write(table(out, markdown=True) + "\n")
+            if context:
+                f.write(note + "\n\n" + table(context, markdown=True, head=FLEET_HEAD) + "\n")
     missed = [row for row in out if row[-1] == "MISSED"]
     print("\n%d goals met, %d missed" % (sum(row[-1] == "met" for row in out), len(missed)))
     return 0

@@ -4,8 +4,8 @@
 # run, with the ratio and the goal. Not part of the tests: it never fails on
 # a missed goal, only when something cannot run.
 #
-#   tools/run-benchmarks.sh              short run (about 9 minutes; 30 s soak per profile)
-#   tools/run-benchmarks.sh --memory     the soak runs 10 minutes (both profiles side by side; about 20 minutes)
+#   tools/run-benchmarks.sh              short run (about 11 minutes; 30 s soak per profile)
+#   tools/run-benchmarks.sh --memory     the soak runs 10 minutes (both profiles side by side; about 22 minutes)
 #   options: --soak-seconds N   --out DIR   (default build/benchmark-results/DATE)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -81,6 +81,7 @@ else
   run soak "$bin/stream_bench" --benchmark_filter='^soak/' --soak_seconds="$soak" \
     --benchmark_out_format=json --benchmark_out="$out/soak.json"
 fi
+run fleet "$bin/fleet_bench" --fleet_seconds=10 --benchmark_out_format=json --benchmark_out="$out/fleet.json"
 run python "$py" "$root/benchmarks/python_bench.py" --build "$root/$build_dir" --json "$out/python.json"
 echo "load at end: $(cut -d' ' -f1-3 /proc/loadavg)" >>"$out/machine.txt"
 

@@ -76,7 +76,7 @@ def test_router_killed_and_restarted(routed):
 
 
 def test_link_silently_dead_then_back(routed):
-    outages = (3.0, 15.0) if LONG else (3.0,)  # the longer one outlasts Zenoh's 10 s lease
+    outages = (3.0, 15.0) if LONG else (5.0,)  # the longer one outlasts Zenoh's 10 s lease
     probe = routed.probe("--connect", CLIENT_SIDE, "--seconds", str(sum(outages) + len(outages) * 22 + 2))
     wait_connected(probe)
     windows = []
@@ -90,6 +90,7 @@ def test_link_silently_dead_then_back(routed):
         time.sleep(20.0)
     events = finish(probe)
     longest = check_deadlines(events)
+    probes_in_outages = []
     for down, up in windows:
         stale = first(events, down, lambda e: e.get("ev") == "freshness" and e["state"] == "stale")
         during = [r for r in requests(events) if r["start"] >= down + 0.05 and r["t"] <= up]
@@ -99,8 +100,12 @@ def test_link_silently_dead_then_back(routed):
                % (up - down, stale["t"] - down, STALE_LIMIT, len(during), samples, answers))
         assert stale["t"] - down <= STALE_LIMIT + SLACK
         assert during and not any(r["ok"] for r in during)
-        assert any(r["call"] == "connected" for r in during)
+        probes_in_outages += [r for r in during if r["call"] == "connected"]
         assert samples <= RECOVERY_BOUND and answers <= RECOVERY_BOUND
+    # connected() answers false while the link is dead (a short outage may only fit a plan_info)
+    if sum(up - down for down, up in windows) >= 5:
+        assert probes_in_outages
+    figure("connected() during the outages: %d calls, all false" % len(probes_in_outages))
     figure("longest request: plan_info %.3f s, connected %.3f s" % (longest["plan_info"], longest["connected"]))
 
 
