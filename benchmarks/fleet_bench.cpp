@@ -17,6 +17,7 @@
 // (default 2), --fleet_max_robots=N (default 8; sizes 1, 2, 4, 8 up to it).
 #include <benchmark/benchmark.h>
 #include <spdlog/spdlog.h>
+#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -78,6 +79,23 @@ int64_t ProcessCpuNsOf(pid_t pid) {
   const auto f = StatFields(pid);  // f[0] is field 3 (state)
   if (f.size() < 13) return 0;
   return (std::stoll(f[11]) + std::stoll(f[12])) * (1000000000 / sysconf(_SC_CLK_TCK));
+}
+
+// Time the threads of a process spent runnable but waiting for a core, in
+// ns: when it grows with N, the machine is what limits the figures.
+int64_t WaitNsOf(pid_t pid) {
+  const std::string dir = "/proc/" + std::to_string(pid) + "/task";
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return 0;
+  int64_t sum = 0;
+  while (const dirent* e = readdir(d)) {
+    if (e->d_name[0] == '.') continue;
+    std::ifstream in(dir + "/" + e->d_name + "/schedstat");
+    int64_t run = 0, wait = 0;
+    if (in >> run >> wait) sum += wait;
+  }
+  closedir(d);
+  return sum;
 }
 
 bool RunsFifo(pid_t pid) {
@@ -144,9 +162,14 @@ void Fleet(benchmark::State& state, int n) {
     const size_t nr = robots.size();
     const Mark tarn0 = Read(*tarn, nr), raw0 = Read(*raw, nr);
     const MachineCpu machine0 = ReadMachineCpu();
-    int64_t robots_cpu0 = 0;
-    for (const auto& r : robots) robots_cpu0 += ProcessCpuNsOf(r->pid());
-    for (const auto& r : robots) r->Send("stream 1000 " + std::to_string(static_cast<int64_t>(fleet_seconds * 1000)) + " both");
+    int64_t robots_cpu0 = 0, robots_wait0 = 0;
+    for (const auto& r : robots) {
+      robots_cpu0 += ProcessCpuNsOf(r->pid());
+      robots_wait0 += WaitNsOf(r->pid());
+    }
+    const int64_t tarn_wait0 = WaitNsOf(tarn->pid()), raw_wait0 = WaitNsOf(raw->pid());
+    const std::string stream = "stream 1000 " + std::to_string(static_cast<int64_t>(fleet_seconds * 1000)) + " both";
+    for (const auto& r : robots) r->Send(stream);
     const int64_t t0 = bench::NowNs();
 
     std::vector<double> window_ratios;
@@ -176,20 +199,25 @@ void Fleet(benchmark::State& state, int n) {
     }
     // Samples still queued arrive now; read until both have everything or
     // their counts stand still (bounded: 10 reads, 2 s).
+    auto got = [](const Mark& m) { return m.basic + m.extra; };
+    const int64_t all = sent_basic + sent_extra;
     Mark tarn1, raw1;
     for (int i = 0; i < 10; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
       const Mark a = Read(*tarn, nr), b = Read(*raw, nr);
-      const bool still = i > 0 && a.basic + a.extra == tarn1.basic + tarn1.extra && b.basic + b.extra == raw1.basic + raw1.extra;
+      const bool still = i > 0 && got(a) == got(tarn1) && got(b) == got(raw1);
       tarn1 = a;
       raw1 = b;
-      const int64_t all = sent_basic + sent_extra;
-      if (still || (a.basic + a.extra - tarn0.basic - tarn0.extra >= all && b.basic + b.extra - raw0.basic - raw0.extra >= all)) break;
+      if (still || (got(a) - got(tarn0) >= all && got(b) - got(raw0) >= all)) break;
     }
     window(tarn1, raw1);
     const MachineCpu machine1 = ReadMachineCpu();
-    int64_t robots_cpu1 = 0;
-    for (const auto& r : robots) robots_cpu1 += ProcessCpuNsOf(r->pid());
+    int64_t robots_cpu1 = 0, robots_wait1 = 0;
+    for (const auto& r : robots) {
+      robots_cpu1 += ProcessCpuNsOf(r->pid());
+      robots_wait1 += WaitNsOf(r->pid());
+    }
+    const int64_t tarn_wait1 = WaitNsOf(tarn->pid()), raw_wait1 = WaitNsOf(raw->pid());
     const int64_t wall_ns = bench::NowNs() - t0;
 
     double window_s = 0;
@@ -215,27 +243,33 @@ void Fleet(benchmark::State& state, int n) {
       }
     }
 
+    const double wall_s = wall_ns / 1e9;
     const double tarn_cpu = 100.0 * (tarn1.cpu_ns - tarn0.cpu_ns) / 1e9 / window_s;
     const double raw_cpu = 100.0 * (raw1.cpu_ns - raw0.cpu_ns) / 1e9 / window_s;
-    const double robots_cpu = 100.0 * (robots_cpu1 - robots_cpu0) / 1e9 / (wall_ns / 1e9);
+    const double robots_cpu = 100.0 * (robots_cpu1 - robots_cpu0) / 1e9 / wall_s;
     const double ticks = static_cast<double>(machine1.total - machine0.total);
     const double cores = static_cast<double>(std::thread::hardware_concurrency());
     const double busy_pct = ticks > 0 ? 100.0 * (machine1.busy - machine0.busy) / ticks : 0;
     const double steal_pct = ticks > 0 ? 100.0 * (machine1.steal - machine0.steal) / ticks : 0;
-    // Everything busy that is none of ours (other work on the machine), in
+    // What was busy that is none of ours (other work on the machine), in
     // percent of one core; the listeners over the wall time, as the machine.
-    const double ours = robots_cpu + 100.0 * ((tarn1.cpu_ns - tarn0.cpu_ns) + (raw1.cpu_ns - raw0.cpu_ns)) / 1e9 / (wall_ns / 1e9);
-    const double others = busy_pct * cores - ours;
+    const double listeners_cpu = 100.0 * ((tarn1.cpu_ns - tarn0.cpu_ns) + (raw1.cpu_ns - raw0.cpu_ns)) / 1e9 / wall_s;
+    const double others = busy_pct * cores - robots_cpu - listeners_cpu;
     const double ratio_w = bench::Quantile(window_ratios, 0.5);
+    const double tarn_wait = (tarn_wait1 - tarn_wait0) / 1e6 / wall_s;  // ms per second
+    const double raw_wait = (raw_wait1 - raw_wait0) / 1e6 / wall_s;
+    const double robots_wait = (robots_wait1 - robots_wait0) / 1e6 / wall_s;
 
     fprintf(stderr,
             "fleet/%s/%d: client %.2f %%/robot, raw %.2f %%/robot (%.2fx, windows %.2fx); sent %lld+%lld, "
             "lost client %lld+%lld raw %lld+%lld; machine busy %.0f %% of %.0f cores (steal %.1f %%), robots "
-            "%.1f %% of a core (%d of %d SCHED_FIFO), others %.1f %%, late ticks %lld, max late %.2f ms\n",
+            "%.1f %% of a core (%d of %d SCHED_FIFO), others %.1f %%, late ticks %lld, max late %.2f ms; waiting "
+            "for a core, ms/s: client %.1f raw %.1f robots %.1f\n",
             bench::ProfileName(profile), n, tarn_cpu / n, raw_cpu / n, tarn_cpu / raw_cpu, ratio_w,
             static_cast<long long>(sent_basic), static_cast<long long>(sent_extra), static_cast<long long>(lost[0][0]),
             static_cast<long long>(lost[0][1]), static_cast<long long>(lost[1][0]), static_cast<long long>(lost[1][1]),
-            busy_pct, cores, steal_pct, robots_cpu, fifo, n, others, static_cast<long long>(late), max_late_ns / 1e6);
+            busy_pct, cores, steal_pct, robots_cpu, fifo, n, others, static_cast<long long>(late), max_late_ns / 1e6,
+            tarn_wait, raw_wait, robots_wait);
 
     for (auto _ : state) {
     }
@@ -265,6 +299,9 @@ void Fleet(benchmark::State& state, int n) {
     state.counters["others_cpu_pct"] = others;
     state.counters["robot_late_ticks"] = static_cast<double>(late);
     state.counters["robot_max_late_ms"] = max_late_ns / 1e6;
+    state.counters["tarn_wait_ms_per_s"] = tarn_wait;
+    state.counters["raw_wait_ms_per_s"] = raw_wait;
+    state.counters["robots_wait_ms_per_s"] = robots_wait;
   } catch (const std::exception& e) {
     state.SkipWithError(e.what());
   }

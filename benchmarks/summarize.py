@@ -220,12 +220,13 @@ def fleet_context(r):
                     c("machine_steal_pct", "%.1f %%"), c("tarn_cpu_pct", "%.1f %%"), c("raw_cpu_pct", "%.1f %%"),
                     c("robots_cpu_pct", "%.1f %%"), c("others_cpu_pct", "%.1f %%"),
                     c("robot_late_ticks", "%.0f") + c("sent_basic", " of %.0f"), c("robot_max_late_ms", "%.2f ms"),
-                    c("robots_fifo", "%.0f") + c("robots", " of %.0f")))
+                    c("tarn_wait_ms_per_s", "%.1f") + c("raw_wait_ms_per_s", " / %.1f")
+                    + c("robots_wait_ms_per_s", " / %.1f"), c("robots_fifo", "%.0f") + c("robots", " of %.0f")))
     return out
 
 
 FLEET_HEAD = ("robots", "machine busy", "steal", "client process", "raw process", "robots' CPU", "others",
-              "late ticks", "latest tick", "robots SCHED_FIFO")
+              "late ticks", "latest tick", "waiting for a core, ms/s (client / raw / robots)", "robots SCHED_FIFO")
 
 
 TABLE_HEAD = ("figure", "profile", "TARN", "baseline", "baseline value", "ratio", "goal", "verdict")
@@ -252,7 +253,8 @@ def main():
     print(table(out, markdown=False))
     context = fleet_context(r)
     note = ("\nFleet windows: CPU in percent of one core (client and raw processes over all their robots), "
-            "late ticks more than 1 ms behind schedule, summed over the robots")
+            "late ticks more than 1 ms behind schedule, summed over the robots; waiting: time the processes' "
+            "threads were runnable but had no core, per second")
     if context:
         print(note)
         print(table(context, markdown=False, head=FLEET_HEAD))
