@@ -11,7 +11,10 @@
 // real-time thread that never sleeps would take a core from everyone.
 //
 // Commands on stdin, one per line; answers on stdout:
-//   stream RATE COUNT basic|both   publish COUNT ticks (0: until stop) at RATE Hz;
+//   stream RATE COUNT basic|both [START_NS]
+//                                  publish COUNT ticks (0: until stop) at RATE Hz, the first
+//                                  at START_NS (CLOCK_MONOTONIC; default now), so that several
+//                                  robots can tick in phases of their choosing;
 //                                  prints "done SENT ELAPSED_NS LATE EXTRA_SENT MAX_LATE_NS"
 //                                  when it ends (SENT, EXTRA_SENT: puts that Zenoh took, per
 //                                  stream; LATE: ticks more than a period behind schedule)
@@ -100,10 +103,10 @@ class Streamer {
       : basic_(basic), extra_(extra), basic_bytes_(bench::BasicBytes(p)), extra_bytes_(bench::ExtraBytes(p)) {}
   ~Streamer() { Stop(); }
 
-  void Start(double rate, uint64_t count, bool both) {
+  void Start(double rate, uint64_t count, bool both, int64_t start_ns) {
     Stop();
     running_ = true;
-    thread_ = std::thread([this, rate, count, both] { Run(rate, count, both); });
+    thread_ = std::thread([this, rate, count, both, start_ns] { Run(rate, count, both, start_ns); });
   }
 
   void Stop() {
@@ -112,9 +115,11 @@ class Streamer {
   }
 
  private:
-  void Run(double rate, uint64_t count, bool both) {
+  void Run(double rate, uint64_t count, bool both, int64_t start_ns) {
     const int64_t period = static_cast<int64_t>(1e9 / rate);
-    const int64_t start = bench::NowNs();
+    // A start more than a second ahead is a mistake; Stop() would wait for it.
+    const int64_t now = bench::NowNs();
+    const int64_t start = start_ns > 0 ? std::min(start_ns, now + 1000000000) : now;
     uint64_t sent = 0, extra_sent = 0, late = 0;
     int64_t max_late = 0;
     for (uint64_t k = 0; running_ && (count == 0 || k < count); ++k) {
@@ -190,7 +195,9 @@ int main(int argc, char** argv) {
       if (w.empty()) continue;
       if (w[0] == "quit") break;
       if (w[0] == "stop") streamer.Stop();
-      if (w[0] == "stream" && w.size() == 4) streamer.Start(std::stod(w[1]), std::stoull(w[2]), w[3] == "both");
+      if (w[0] == "stream" && (w.size() == 4 || w.size() == 5)) {
+        streamer.Start(std::stod(w[1]), std::stoull(w[2]), w[3] == "both", w.size() == 5 ? std::stoll(w[4]) : 0);
+      }
     }
     streamer.Stop();
   }

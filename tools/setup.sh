@@ -8,7 +8,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 build_dir=${BUILD_DIR:-build}
 
-packages=(build-essential cmake ninja-build pkg-config iproute2 util-linux
+packages=(build-essential cmake ninja-build pkg-config iproute2 util-linux openssl
   libspdlog-dev libfmt-dev libeigen3-dev libgtest-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev)
 missing=()

@@ -79,10 +79,12 @@ class Routed:
 
     # -- the router ---------------------------------------------------------
 
-    def start_router(self):
+    def start_router(self, config=ROUTER_CONFIG):
         if not ZENOHD.exists():
             pytest.fail("no zenohd at %s: tools/zenohd.sh builds it" % ZENOHD, pytrace=False)
-        proc = self.router.spawn([ZENOHD, "-c", ROUTER_CONFIG], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+        if self.zenohd is not None:
+            stop(self.zenohd[0])
+        proc = self.router.spawn([ZENOHD, "-c", config], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                  env=dict(os.environ, RUST_LOG="info"))
         self.zenohd = (proc, OutputLines(proc.stdout))
         self.zenohd[1].wait_for("Zenoh can be reached at", 20)
