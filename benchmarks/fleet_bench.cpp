@@ -10,7 +10,9 @@
 //               window and window by window; samples sent (as the robots
 //               count their puts) against received, per robot and stream,
 //               for both; and what else had the machine meanwhile: its
-//               total CPU busy and steal time, the robots' own CPU and
+//               total CPU busy and steal time, its CPU pressure (share of
+//               the time some task waited for a core), how long each
+//               process's threads waited for one, the robots' own CPU and
 //               their late ticks.
 //
 // The robots tick in phases spread evenly over the period, as controllers
@@ -110,9 +112,13 @@ bool RunsFifo(pid_t pid) {
   return f.size() > 38 && f[38] == "1";  // field 41, policy; 1 is SCHED_FIFO
 }
 
-// The whole machine, in clock ticks summed over its cores.
+// The whole machine, in clock ticks summed over its cores, and the CPU
+// pressure stall time: ns during which some runnable task had no core. The
+// ticks are sampled (250 Hz here) and on this guest sometimes count less than
+// our own processes used; the stall time is accounted exactly.
 struct MachineCpu {
   int64_t busy = 0, steal = 0, total = 0;
+  int64_t stall_ns = -1;  // -1: no /proc/pressure/cpu
 };
 
 MachineCpu ReadMachineCpu() {
@@ -127,6 +133,12 @@ MachineCpu ReadMachineCpu() {
   m.steal = v[7];
   m.busy = v[0] + v[1] + v[2] + v[5] + v[6];
   m.total = m.busy + v[3] + v[4] + m.steal;
+  std::ifstream psi("/proc/pressure/cpu");
+  std::string some;
+  if (std::getline(psi, some)) {
+    const size_t at = some.find("total=");
+    if (at != std::string::npos) m.stall_ns = std::stoll(some.substr(at + 6)) * 1000;
+  }
   return m;
 }
 
@@ -267,6 +279,8 @@ void Fleet(benchmark::State& state, int n) {
     const double cores = static_cast<double>(std::thread::hardware_concurrency());
     const double busy_pct = ticks > 0 ? 100.0 * (machine1.busy - machine0.busy) / ticks : 0;
     const double steal_pct = ticks > 0 ? 100.0 * (machine1.steal - machine0.steal) / ticks : 0;
+    const double pressure_pct =
+        machine0.stall_ns < 0 || machine1.stall_ns < 0 ? -1 : 100.0 * (machine1.stall_ns - machine0.stall_ns) / wall_ns;
     // What was busy that is none of ours (other work on the machine), in
     // percent of one core; the listeners over the wall time, as the machine.
     const double listeners_cpu = 100.0 * ((tarn1.cpu_ns - tarn0.cpu_ns) + (raw1.cpu_ns - raw0.cpu_ns)) / 1e9 / wall_s;
@@ -278,13 +292,14 @@ void Fleet(benchmark::State& state, int n) {
 
     fprintf(stderr,
             "fleet/%s/%d (%s phases): client %.2f %%/robot, raw %.2f %%/robot (%.2fx, windows %.2fx); sent %lld+%lld, "
-            "lost client %lld+%lld raw %lld+%lld; machine busy %.0f %% of %.0f cores (steal %.1f %%), robots "
+            "lost client %lld+%lld raw %lld+%lld; machine busy %.0f %% of %.0f cores (steal %.1f %%), CPU pressure "
+            "%.1f %%, robots "
             "%.1f %% of a core (%d of %d SCHED_FIFO), others %.1f %%, late ticks %lld, max late %.2f ms; waiting "
             "for a core, ms/s: client %.1f raw %.1f robots %.1f\n",
             bench::ProfileName(profile), n, spread_phases ? "spread" : "aligned", tarn_cpu / n, raw_cpu / n, tarn_cpu / raw_cpu, ratio_w,
             static_cast<long long>(sent_basic), static_cast<long long>(sent_extra), static_cast<long long>(lost[0][0]),
             static_cast<long long>(lost[0][1]), static_cast<long long>(lost[1][0]), static_cast<long long>(lost[1][1]),
-            busy_pct, cores, steal_pct, robots_cpu, fifo, n, others, static_cast<long long>(late), max_late_ns / 1e6,
+            busy_pct, cores, steal_pct, pressure_pct, robots_cpu, fifo, n, others, static_cast<long long>(late), max_late_ns / 1e6,
             tarn_wait, raw_wait, robots_wait);
 
     for (auto _ : state) {
@@ -312,6 +327,7 @@ void Fleet(benchmark::State& state, int n) {
     state.counters["machine_cores"] = cores;
     state.counters["machine_busy_pct"] = busy_pct;
     state.counters["machine_steal_pct"] = steal_pct;
+    state.counters["cpu_pressure_pct"] = pressure_pct;
     state.counters["robots_cpu_pct"] = robots_cpu;
     state.counters["others_cpu_pct"] = others;
     state.counters["robot_late_ticks"] = static_cast<double>(late);

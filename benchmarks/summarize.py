@@ -216,16 +216,20 @@ def fleet_context(r):
             v = r.c(f, key)
             return "n/a" if v is None else form % v
 
+        # /proc/stat's sampled ticks sometimes count less than our own
+        # processes used; then what "others" used is unknown.
+        others = r.c(f, "others_cpu_pct")
         out.append(("%d" % n, c("machine_busy_pct", "%.0f %%") + c("machine_cores", " of %.0f cores"),
-                    c("machine_steal_pct", "%.1f %%"), c("tarn_cpu_pct", "%.1f %%"), c("raw_cpu_pct", "%.1f %%"),
-                    c("robots_cpu_pct", "%.1f %%"), c("others_cpu_pct", "%.1f %%"),
+                    c("machine_steal_pct", "%.1f %%"), c("cpu_pressure_pct", "%.1f %%"), c("tarn_cpu_pct", "%.1f %%"), c("raw_cpu_pct", "%.1f %%"),
+                    c("robots_cpu_pct", "%.1f %%"),
+                    "n/a" if others is None else ("%.1f %%" % others if others >= 0 else "(under-counted)"),
                     c("robot_late_ticks", "%.0f") + c("sent_basic", " of %.0f"), c("robot_max_late_ms", "%.2f ms"),
                     c("tarn_wait_ms_per_s", "%.1f") + c("raw_wait_ms_per_s", " / %.1f")
                     + c("robots_wait_ms_per_s", " / %.1f"), c("robots_fifo", "%.0f") + c("robots", " of %.0f")))
     return out
 
 
-FLEET_HEAD = ("robots", "machine busy", "steal", "client process", "raw process", "robots' CPU", "others",
+FLEET_HEAD = ("robots", "machine busy", "steal", "CPU pressure", "client process", "raw process", "robots' CPU", "others",
               "late ticks", "latest tick", "waiting for a core, ms/s (client / raw / robots)", "robots SCHED_FIFO")
 
 
@@ -253,8 +257,9 @@ def main():
     print(table(out, markdown=False))
     context = fleet_context(r)
     note = ("\nFleet windows: CPU in percent of one core (client and raw processes over all their robots), "
-            "late ticks more than 1 ms behind schedule, summed over the robots; waiting: time the processes' "
-            "threads were runnable but had no core, per second")
+            "late ticks more than 1 ms behind schedule, summed over the robots; CPU pressure: share of the time "
+            "some task on the machine waited for a core; waiting: time the processes' threads were runnable but "
+            "had no core, per second")
     if context:
         print(note)
         print(table(context, markdown=False, head=FLEET_HEAD))
