@@ -112,13 +112,15 @@ bool RunsFifo(pid_t pid) {
   return f.size() > 38 && f[38] == "1";  // field 41, policy; 1 is SCHED_FIFO
 }
 
-// The whole machine, in clock ticks summed over its cores, and the CPU
-// pressure stall time: ns during which some runnable task had no core. The
-// ticks are sampled (250 Hz here) and on this guest sometimes count less than
-// our own processes used; the stall time is accounted exactly.
+// The whole machine. The ticks of /proc/stat are sampled (250 Hz here) and
+// on this guest count next to nothing of tasks that wake at 1 kHz and sleep
+// again; the root cpuacct group's usage is every task's run time, exact.
+// The CPU pressure stall time is the time during which some runnable task
+// had no core, also exact.
 struct MachineCpu {
-  int64_t busy = 0, steal = 0, total = 0;
-  int64_t stall_ns = -1;  // -1: no /proc/pressure/cpu
+  int64_t busy = 0, steal = 0, total = 0;  // /proc/stat ticks, all cores
+  int64_t run_ns = -1;                     // -1: no cgroup v1 cpuacct
+  int64_t stall_ns = -1;                   // -1: no /proc/pressure/cpu
 };
 
 MachineCpu ReadMachineCpu() {
@@ -127,12 +129,16 @@ MachineCpu ReadMachineCpu() {
   std::getline(in, line);
   const auto w = bench::Words(line);  // cpu user nice system idle iowait irq softirq steal ...
   MachineCpu m;
-  if (w.size() < 9 || w[0] != "cpu") return m;
-  int64_t v[8];
-  for (int i = 0; i < 8; ++i) v[i] = std::stoll(w[1 + i]);
-  m.steal = v[7];
-  m.busy = v[0] + v[1] + v[2] + v[5] + v[6];
-  m.total = m.busy + v[3] + v[4] + m.steal;
+  if (w.size() >= 9 && w[0] == "cpu") {
+    int64_t v[8];
+    for (int i = 0; i < 8; ++i) v[i] = std::stoll(w[1 + i]);
+    m.steal = v[7];
+    m.busy = v[0] + v[1] + v[2] + v[5] + v[6];
+    m.total = m.busy + v[3] + v[4] + m.steal;
+  }
+  std::ifstream usage("/sys/fs/cgroup/cpuacct/cpuacct.usage");
+  int64_t ns = 0;
+  if (usage >> ns) m.run_ns = ns;
   std::ifstream psi("/proc/pressure/cpu");
   std::string some;
   if (std::getline(psi, some)) {
@@ -277,10 +283,13 @@ void Fleet(benchmark::State& state, int n) {
     const double robots_cpu = 100.0 * (robots_cpu1 - robots_cpu0) / 1e9 / wall_s;
     const double ticks = static_cast<double>(machine1.total - machine0.total);
     const double cores = static_cast<double>(std::thread::hardware_concurrency());
-    const double busy_pct = ticks > 0 ? 100.0 * (machine1.busy - machine0.busy) / ticks : 0;
+    const bool exact = machine0.run_ns >= 0 && machine1.run_ns >= 0;
+    const double busy_pct = exact       ? 100.0 * (machine1.run_ns - machine0.run_ns) / (wall_ns * cores)
+                            : ticks > 0 ? 100.0 * (machine1.busy - machine0.busy) / ticks
+                                        : 0;
     const double steal_pct = ticks > 0 ? 100.0 * (machine1.steal - machine0.steal) / ticks : 0;
-    const double pressure_pct =
-        machine0.stall_ns < 0 || machine1.stall_ns < 0 ? -1 : 100.0 * (machine1.stall_ns - machine0.stall_ns) / wall_ns;
+    const bool psi = machine0.stall_ns >= 0 && machine1.stall_ns >= 0;
+    const double pressure_pct = psi ? 100.0 * (machine1.stall_ns - machine0.stall_ns) / wall_ns : -1;
     // What was busy that is none of ours (other work on the machine), in
     // percent of one core; the listeners over the wall time, as the machine.
     const double listeners_cpu = 100.0 * ((tarn1.cpu_ns - tarn0.cpu_ns) + (raw1.cpu_ns - raw0.cpu_ns)) / 1e9 / wall_s;
@@ -291,16 +300,16 @@ void Fleet(benchmark::State& state, int n) {
     const double robots_wait = (robots_wait1 - robots_wait0) / 1e6 / wall_s;
 
     fprintf(stderr,
-            "fleet/%s/%d (%s phases): client %.2f %%/robot, raw %.2f %%/robot (%.2fx, windows %.2fx); sent %lld+%lld, "
-            "lost client %lld+%lld raw %lld+%lld; machine busy %.0f %% of %.0f cores (steal %.1f %%), CPU pressure "
-            "%.1f %%, robots "
-            "%.1f %% of a core (%d of %d SCHED_FIFO), others %.1f %%, late ticks %lld, max late %.2f ms; waiting "
-            "for a core, ms/s: client %.1f raw %.1f robots %.1f\n",
-            bench::ProfileName(profile), n, spread_phases ? "spread" : "aligned", tarn_cpu / n, raw_cpu / n, tarn_cpu / raw_cpu, ratio_w,
-            static_cast<long long>(sent_basic), static_cast<long long>(sent_extra), static_cast<long long>(lost[0][0]),
-            static_cast<long long>(lost[0][1]), static_cast<long long>(lost[1][0]), static_cast<long long>(lost[1][1]),
-            busy_pct, cores, steal_pct, pressure_pct, robots_cpu, fifo, n, others, static_cast<long long>(late), max_late_ns / 1e6,
-            tarn_wait, raw_wait, robots_wait);
+            "fleet/%s/%d (%s phases): client %.2f %%/robot, raw %.2f %%/robot (%.2fx, windows %.2fx); "
+            "sent %lld+%lld, lost client %lld+%lld raw %lld+%lld; machine busy %.0f %% of %.0f cores "
+            "(steal %.1f %%), CPU pressure %.1f %%, robots %.1f %% of a core (%d of %d SCHED_FIFO), "
+            "others %.1f %%, late ticks %lld, max late %.2f ms; waiting for a core, ms/s: client %.1f raw %.1f "
+            "robots %.1f\n",
+            bench::ProfileName(profile), n, spread_phases ? "spread" : "aligned", tarn_cpu / n, raw_cpu / n,
+            tarn_cpu / raw_cpu, ratio_w, static_cast<long long>(sent_basic), static_cast<long long>(sent_extra),
+            static_cast<long long>(lost[0][0]), static_cast<long long>(lost[0][1]), static_cast<long long>(lost[1][0]),
+            static_cast<long long>(lost[1][1]), busy_pct, cores, steal_pct, pressure_pct, robots_cpu, fifo, n, others,
+            static_cast<long long>(late), max_late_ns / 1e6, tarn_wait, raw_wait, robots_wait);
 
     for (auto _ : state) {
     }
@@ -326,6 +335,7 @@ void Fleet(benchmark::State& state, int n) {
     state.counters["raw_rss_kib"] = static_cast<double>(raw1.rss_kib);
     state.counters["machine_cores"] = cores;
     state.counters["machine_busy_pct"] = busy_pct;
+    state.counters["machine_busy_exact"] = exact;
     state.counters["machine_steal_pct"] = steal_pct;
     state.counters["cpu_pressure_pct"] = pressure_pct;
     state.counters["robots_cpu_pct"] = robots_cpu;

@@ -216,8 +216,9 @@ def fleet_context(r):
             v = r.c(f, key)
             return "n/a" if v is None else form % v
 
-        # /proc/stat's sampled ticks sometimes count less than our own
-        # processes used; then what "others" used is unknown.
+        # Where the machine's figure comes from /proc/stat's sampled ticks,
+        # it can be less than our own processes used; then what others used
+        # is unknown.
         others = r.c(f, "others_cpu_pct")
         out.append(("%d" % n, c("machine_busy_pct", "%.0f %%") + c("machine_cores", " of %.0f cores"),
                     c("machine_steal_pct", "%.1f %%"), c("cpu_pressure_pct", "%.1f %%"), c("tarn_cpu_pct", "%.1f %%"), c("raw_cpu_pct", "%.1f %%"),
