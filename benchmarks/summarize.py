@@ -27,6 +27,7 @@ class Results:
     def __init__(self, folder):
         self.times = {}     # run name -> median real time in ns
         self.counters = {}  # run name -> counters
+        self.errors = {}    # run name -> why it could not run
         self.context = None
         for path in sorted(glob.glob(os.path.join(folder, "*.json"))):
             data = load(path)
@@ -34,9 +35,10 @@ class Results:
                 continue
             self.context = self.context or data.get("context")
             for b in data["benchmarks"]:
-                if b.get("error_occurred"):
-                    continue
                 name = b.get("run_name", b["name"]).split("/iterations:")[0]
+                if b.get("error_occurred"):
+                    self.errors[name] = b.get("error_message", "error")
+                    continue
                 scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[b.get("time_unit", "ns")]
                 if b.get("run_type") == "aggregate":
                     # Repeated micro-benchmarks: the median of the calling
@@ -175,6 +177,9 @@ def rows(r):
         # A page or two of allocator slack is not growth.
         add("6. RSS growth after warm-up", p, g, "kib", "raw subscriber process", rg, "none (≤ 64 KiB)",
             None if g is None else g <= 64, "%+.0f KiB" % (g - rg) if g is not None and rg is not None else "n/a")
+    for name, why in sorted(r.errors.items()):
+        if name.startswith("fleet/"):
+            out.append(("7. fleet, %s robots" % name.rsplit("/", 1)[1], "dual", "did not run", why, "", "", "", ""))
     sizes = fleet_sizes(r)
     for n in sizes:
         f = "fleet/dual/%d" % n
@@ -194,8 +199,8 @@ def rows(r):
         lo, hi = "fleet/dual/%d" % sizes[0], "fleet/dual/%d" % sizes[-1]
         tg = ratio(r.c(hi, "tarn_cpu_pct_per_robot"), r.c(lo, "tarn_cpu_pct_per_robot"))
         rg = ratio(r.c(hi, "raw_cpu_pct_per_robot"), r.c(lo, "raw_cpu_pct_per_robot"))
-        out.append(("7. fleet CPU per robot, %d against %d robot%s" % (sizes[-1], sizes[0], "s" if sizes[0] > 1 else ""),
-                    "dual", "n/a" if tg is None else "%.2f×" % tg, "raw counting subscribers",
+        figure = "7. fleet CPU per robot, %d against %d robot%s" % (sizes[-1], sizes[0], "s" if sizes[0] > 1 else "")
+        out.append((figure, "dual", "n/a" if tg is None else "%.2f×" % tg, "raw counting subscribers",
                     "n/a" if rg is None else "%.2f×" % rg, "n/a" if tg is None or rg is None else "%.2f×" % (tg / rg),
                     "flat (≤ 1.2×)", verdict(None if tg is None else tg <= 1.2)))
     return out
@@ -221,8 +226,8 @@ def fleet_context(r):
         # is unknown.
         others = r.c(f, "others_cpu_pct")
         out.append(("%d" % n, c("machine_busy_pct", "%.0f %%") + c("machine_cores", " of %.0f cores"),
-                    c("machine_steal_pct", "%.1f %%"), c("cpu_pressure_pct", "%.1f %%"), c("tarn_cpu_pct", "%.1f %%"), c("raw_cpu_pct", "%.1f %%"),
-                    c("robots_cpu_pct", "%.1f %%"),
+                    c("machine_steal_pct", "%.1f %%"), c("cpu_pressure_pct", "%.1f %%"), c("tarn_cpu_pct", "%.1f %%"),
+                    c("raw_cpu_pct", "%.1f %%"), c("robots_cpu_pct", "%.1f %%"),
                     "n/a" if others is None else ("%.1f %%" % others if others >= 0 else "(under-counted)"),
                     c("robot_late_ticks", "%.0f") + c("sent_basic", " of %.0f"), c("robot_max_late_ms", "%.2f ms"),
                     c("tarn_wait_ms_per_s", "%.1f") + c("raw_wait_ms_per_s", " / %.1f")
@@ -230,8 +235,9 @@ def fleet_context(r):
     return out
 
 
-FLEET_HEAD = ("robots", "machine busy", "steal", "CPU pressure", "client process", "raw process", "robots' CPU", "others",
-              "late ticks", "latest tick", "waiting for a core, ms/s (client / raw / robots)", "robots SCHED_FIFO")
+FLEET_HEAD = ("robots", "machine busy", "steal", "CPU pressure", "client process", "raw process", "robots' CPU",
+              "others", "late ticks", "latest tick", "waiting for a core, ms/s (client / raw / robots)",
+              "robots SCHED_FIFO")
 
 
 TABLE_HEAD = ("figure", "profile", "TARN", "baseline", "baseline value", "ratio", "goal", "verdict")
