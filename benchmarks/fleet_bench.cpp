@@ -16,25 +16,27 @@
 //               their late ticks.
 //
 // The robots tick in phases spread evenly over the period, as controllers
-// that know nothing of each other would, more or less: ticks in step would
-// let a listener take every robot's sample in one wake-up, which halved the
-// cost per robot at 8 robots and flattered both processes alike.
+// that know nothing of each other would, more or less: ticks in step let a
+// listener take every robot's sample in one wake-up, which halved both
+// processes' cost per robot at 8 robots.
 //
 // Options: --fleet_seconds=S (window, default 10), --fleet_warmup_seconds=S
 // (default 2), --fleet_max_robots=N (default 8; sizes 1, 2, 4, 8 up to it),
 // --fleet_phases=spread|aligned (default spread).
 #include <benchmark/benchmark.h>
-#include <spdlog/spdlog.h>
 #include <dirent.h>
+#include <spdlog/spdlog.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <memory>
-#include <sstream>
 #include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "common/profiles.h"
 #include "common/util.h"
