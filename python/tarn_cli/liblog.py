@@ -18,6 +18,7 @@ import time
 _ANSI = re.compile(r"\x1b\[[0-9;]*m")
 _INFO = re.compile(r"^\[[^]]*\] \[(info|debug|trace)\] ")
 _STAMP = re.compile(r"^\[[^]]*\] ")
+_SYNC = b"\x00tarn-log-sync "  # a line only the tool writes into the library's pipe
 REPEAT_REPORT = 5.0  # seconds between counts of a repeated line
 
 
@@ -33,6 +34,7 @@ class LibraryLog:
         self._last = None      # the last line passed on, without its time
         self._repeats = 0      # lines like it held back since
         self._since = 0.0      # when the last line or count went out
+        self._synced = {}      # sync token -> Event, set once the reader reaches it
 
     def start(self):
         """Call before the library is loaded, so its logger never sees the terminal."""
@@ -63,6 +65,20 @@ class LibraryLog:
         self._reader = None
         self._flush_repeats()
 
+    def sync(self, timeout=1.0):
+        """Waits until every line the library has written so far is passed on (or kept)."""
+        if self._reader is None:
+            return
+        event = threading.Event()
+        token = _SYNC + str(id(event)).encode()
+        with self._lock:
+            self._synced[token] = event
+        try:
+            os.write(1, token + b"\n")  # the pipe keeps order: the reader gets here after the library's lines
+        except OSError:
+            return
+        event.wait(timeout)
+
     def latest(self):
         with self._lock:
             return self.lines[-1] if self.lines else None
@@ -82,6 +98,12 @@ class LibraryLog:
                 self._take(pending)
 
     def _take(self, raw):
+        if raw.startswith(_SYNC):
+            with self._lock:
+                event = self._synced.pop(raw, None)
+            if event is not None:
+                event.set()
+            return
         line = _ANSI.sub("", raw.decode("utf-8", "replace")).rstrip("\r")
         if not line:
             return

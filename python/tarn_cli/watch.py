@@ -103,6 +103,7 @@ def run(args, log):
 def _screen(snap, args, log):
     interval = args.interval or 0.2
     end = None if args.duration is None else time.monotonic() + args.duration
+    log.sync()  # the connection lines go out before the screen comes up
     log.forward = False  # lines on stderr would tear the screen; the latest shows at the bottom
     start_lines = len(log.lines)
     groups_shown = None

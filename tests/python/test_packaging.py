@@ -99,4 +99,6 @@ def test_pip_install_into_a_fresh_venv(tmp_path):
     assert result["libs"] == [str(site / "libnorvik_tarn.so.2"), str(site / "libnorvik_zenoh.so")]
     # the specified names end with Client; the stream-health additions follow it
     assert result["names"][:2] == ["JointGroup", "UNKNOWN"] and result["names"][11] == "Client"
-    assert result["names"][12:] == ["StreamKind", "Freshness", "StreamHealth", "StatesSample", "ActionsSample"]
+    assert result["names"][12:] == ["StreamKind", "Freshness", "StreamHealth", "StatesSample", "ActionsSample",
+                                    "use_zenoh_config", "zenoh_config", "zenoh_session_open", "RobotInfo",
+                                    "list_robots"]
