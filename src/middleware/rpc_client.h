@@ -24,8 +24,10 @@ namespace norvik::zenoh_mdw {
 template <typename Req, typename Rep>
 class RpcClient {
  public:
+  // The key expression is built here, once; a key that cannot be built makes
+  // every call return false, as a get that cannot be issued does.
   RpcClient(std::shared_ptr<zenoh::Session> session, std::string key)
-      : session_(std::move(session)), key_(std::move(key)) {}
+      : session_(std::move(session)), key_(std::move(key)), ke_(MakeKey(key_)) {}
 
   // True when a reply was received and decoded; it then replaces `reply`.
   // False on time-out, when the query ended without a usable reply, or when
@@ -51,9 +53,9 @@ class RpcClient {
       options.timeout_ms = static_cast<uint64_t>(timeout_ms);
       options.priority = zenoh::Priority::Data;
       options.congestion_control = zenoh::CongestionControl::Block;
-      const zenoh::KeyExpr ke(key_, true);
+      if (!ke_) return false;
       session_->get(
-          ke, "", [state](bool ok, zenoh::BytesView sample) { OnReply(*state, ok, sample); },
+          ke_, "", [state](bool ok, zenoh::BytesView sample) { OnReply(*state, ok, sample); },
           [state] { OnDone(*state); }, std::move(options));
     } catch (...) {
       return false;
@@ -73,6 +75,11 @@ class RpcClient {
     bool done = false;
     bool has_reply = false;
   };
+
+  static zenoh::KeyExpr MakeKey(const std::string& key) {
+    zenoh::ZResult rc = NZ_OK;
+    return zenoh::KeyExpr(key, true, &rc);  // empty when the text is no key expression
+  }
 
   // Truncated toward zero; NaN, negative and absurd time-outs are clamped so
   // the conversion is always defined.
@@ -131,6 +138,7 @@ class RpcClient {
   bool busy_ = false;  // guarded by mutex_
   std::shared_ptr<zenoh::Session> session_;
   std::string key_;
+  zenoh::KeyExpr ke_;
 };
 
 }  // namespace norvik::zenoh_mdw

@@ -1,6 +1,7 @@
 // Declared entities: subscribers, queryables, publishers and kept queries.
 #pragma once
 
+#include <string_view>
 #include <utility>
 
 #include "zenoh/bytes.hxx"
@@ -64,6 +65,11 @@ class QueryView {
   explicit QueryView(const NzQuery* q) noexcept : q_(q) {}
   const NzQuery* raw() const noexcept { return q_; }
   BytesView payload() const noexcept { return BytesView(nz_query_payload(q_)); }
+  std::string_view parameters() const noexcept {
+    size_t len = 0;
+    const char* text = nz_query_parameters(q_, &len);
+    return {text, len};
+  }
   ZResult reply(Bytes&& payload, bool zenoh_serialized = true) const noexcept {
     return nz_query_reply(q_, payload.release(), zenoh_serialized);
   }

@@ -11,11 +11,13 @@ namespace zenoh {
 
 class KeyExpr : public detail::Owned<NzKeyExpr, nz_keyexpr_drop> {
  public:
-  // Only the canonising form exists: every key this library builds is canonised.
+  // With `autocanonize` the text is canonised first; without, it must
+  // already be canonical. A malformed text throws (or, given `err`, leaves
+  // the key empty and stores the code).
   explicit KeyExpr(std::string_view text, bool autocanonize = true, ZResult* err = nullptr) {
-    (void)autocanonize;
     NzKeyExpr* out = nullptr;
-    const ZResult rc = nz_keyexpr_autocanonize(&out, text.data(), text.size());
+    const ZResult rc = autocanonize ? nz_keyexpr_autocanonize(&out, text.data(), text.size())
+                                    : nz_keyexpr_from_str(&out, text.data(), text.size());
     if (err != nullptr) *err = rc;
     if (rc == NZ_OK) {
       *this = KeyExpr(out);

@@ -110,12 +110,12 @@ class Session : public detail::Owned<NzSession, detail::close_session> {
     return Subscriber(out, std::move(calls_done));
   }
 
-  // on_reply(bool ok, BytesView) or on_reply(bool ok, BytesView, std::string_view key)
-  // per reply; on_drop() once when the query ends.
+  // Queries the selector `ke`?`parameters`. on_reply(bool ok, BytesView) or
+  // on_reply(bool ok, BytesView, std::string_view key) per reply; on_drop()
+  // once when the query ends.
   template <typename OnReply, typename OnDrop>
   void get(const KeyExpr& ke, const std::string& parameters, OnReply&& on_reply, OnDrop&& on_drop,
            GetOptions&& options, ZResult* err = nullptr) const {
-    (void)parameters;  // the TARN services take no selector parameters
     auto closure = detail::make_closure(
         [f = std::forward<OnReply>(on_reply)](bool ok, const NzBytes* p, const char* key, size_t key_len) mutable {
           if constexpr (std::is_invocable_v<OnReply&, bool, BytesView, std::string_view>) {
@@ -128,7 +128,8 @@ class Session : public detail::Owned<NzSession, detail::close_session> {
     using C = typename decltype(closure)::element_type;
     NzGetOptions raw{options.payload ? options.payload->release() : nullptr, options.zenoh_serialized_encoding,
                      options.timeout_ms, static_cast<uint8_t>(options.priority),
-                     options.congestion_control == CongestionControl::Block, options.all_replies};
+                     options.congestion_control == CongestionControl::Block, options.all_replies,
+                     parameters.data(), parameters.size()};
     const ZResult rc = nz_get(handle(), ke.handle(), &raw, &C::template on_call<bool, const NzBytes*, const char*, size_t>,
                               &C::on_drop, closure.release());
     detail::check(rc, "Failed to perform get operation", err);

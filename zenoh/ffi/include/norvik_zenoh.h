@@ -56,6 +56,7 @@ int8_t nz_close(NzSession* session);                        /* Closes and releas
 
 /* Key expressions */
 int8_t nz_keyexpr_autocanonize(NzKeyExpr** out, const char* text, size_t len); /* Canonised key. */
+int8_t nz_keyexpr_from_str(NzKeyExpr** out, const char* text, size_t len); /* Already canonical, else NZ_EINVAL. */
 const char* nz_keyexpr_as_str(const NzKeyExpr* ke, size_t* len); /* View of the key's text. */
 void nz_keyexpr_drop(NzKeyExpr* ke);                        /* Releases a key expression. */
 
@@ -126,6 +127,8 @@ typedef struct NzGetOptions {
   uint8_t priority;
   bool congestion_block;
   bool all_replies; /* every matching queryable, every reply as it comes */
+  const char* parameters; /* the selector's parameters, parameters_len bytes of UTF-8 */
+  size_t parameters_len;
 } NzGetOptions;
 int8_t nz_get(const NzSession* session, const NzKeyExpr* ke, const NzGetOptions* options,
               NzReplyFn on_reply, NzDropFn on_drop, void* ctx); /* Issues a get. */
@@ -135,6 +138,7 @@ int8_t nz_declare_queryable(NzQueryable** out, const NzSession* session, const N
                             NzQueryFn on_query, NzDropFn on_drop, void* ctx); /* Declares. */
 int8_t nz_undeclare_queryable(NzQueryable* q); /* Undeclares; no callback runs after it returns. */
 const NzBytes* nz_query_payload(const NzQuery* q);          /* Query payload or null. */
+const char* nz_query_parameters(const NzQuery* q, size_t* len); /* Selector parameters (may be empty). */
 int8_t nz_query_clone(NzQuery** out, const NzQuery* q);     /* Keeps a query to answer later. */
 void nz_query_drop(NzQuery* q);                             /* Releases a kept query. */
 int8_t nz_query_reply(const NzQuery* q, NzBytes* payload, bool zenoh_serialized); /* Good reply. */

@@ -25,6 +25,22 @@ pub unsafe extern "C" fn nz_keyexpr_autocanonize(
     })
 }
 
+/// Builds a key expression from `len` bytes of text that must already be
+/// canonical; Z_EINVAL otherwise.
+#[no_mangle]
+pub unsafe extern "C" fn nz_keyexpr_from_str(out: *mut *mut NzKeyExpr, text: *const c_char, len: usize) -> i8 {
+    if text.is_null() && len > 0 {
+        return Z_ENULL;
+    }
+    let bytes: &[u8] = if len == 0 { &[] } else { std::slice::from_raw_parts(text as *const u8, len) };
+    let Ok(text) = std::str::from_utf8(bytes) else { return Z_EUTF8 };
+    let owned = text.to_owned();
+    guard(move || match KeyExpr::try_from(owned) {
+        Ok(ke) => unsafe { emit(out, NzKeyExpr(ke)) },
+        Err(_) => Z_EINVAL,
+    })
+}
+
 /// Gives a view of the key expression's text, valid while the handle lives.
 #[no_mangle]
 pub unsafe extern "C" fn nz_keyexpr_as_str(ke: *const NzKeyExpr, len: *mut usize) -> *const c_char {

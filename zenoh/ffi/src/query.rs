@@ -29,6 +29,9 @@ pub struct NzGetOptions {
     /// Ask every matching queryable and pass on every reply as it comes
     /// (target all, no consolidation), instead of Zenoh's defaults.
     pub all_replies: bool,
+    /// The selector's parameters (`len` bytes of UTF-8, may be null when 0).
+    pub parameters: *const c_char,
+    pub parameters_len: usize,
 }
 
 /// Issues a get; `on_drop(ctx)` runs once when the query ends (also when this call fails).
@@ -50,10 +53,21 @@ pub unsafe extern "C" fn nz_get(
     let Ok(priority) = Priority::try_from(options.priority) else { return Z_EINVAL };
     let congestion = if options.congestion_block { CongestionControl::Block } else { CongestionControl::Drop };
     let (serialized, timeout_ms, all) = (options.zenoh_serialized, options.timeout_ms, options.all_replies);
+    if options.parameters.is_null() && options.parameters_len > 0 {
+        return Z_ENULL;
+    }
+    let parameters = if options.parameters_len == 0 {
+        String::new()
+    } else {
+        match std::str::from_utf8(std::slice::from_raw_parts(options.parameters as *const u8, options.parameters_len)) {
+            Ok(text) => text.to_owned(),
+            Err(_) => return Z_EUTF8,
+        }
+    };
     guard(move || {
         let mut get = session
             .0
-            .get(ke.0.clone())
+            .get((ke.0.clone(), parameters))
             .timeout(Duration::from_millis(timeout_ms))
             .priority(priority)
             .congestion_control(congestion);

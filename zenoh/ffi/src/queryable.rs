@@ -69,6 +69,15 @@ pub unsafe extern "C" fn nz_query_payload(q: *const NzQuery) -> *const NzBytes {
     }
 }
 
+/// The query's selector parameters (the text after '?', empty when none);
+/// valid while the query lives.
+#[no_mangle]
+pub unsafe extern "C" fn nz_query_parameters(q: *const NzQuery, len: *mut usize) -> *const std::os::raw::c_char {
+    let p = (*q).0.parameters().as_str();
+    *len = p.len();
+    p.as_ptr() as *const std::os::raw::c_char
+}
+
 /// Keeps a query beyond its callback, to answer it later.
 #[no_mangle]
 pub unsafe extern "C" fn nz_query_clone(out: *mut *mut NzQuery, q: *const NzQuery) -> i8 {
