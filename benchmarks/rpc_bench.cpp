@@ -7,16 +7,17 @@
 #include <benchmark/benchmark.h>
 #include <spdlog/spdlog.h>
 
-#include <condition_variable>
 #include <cstring>
 #include <memory>
-#include <mutex>
+#include <optional>
+#include <string_view>
 
 #include "common/profiles.h"
 #include "common/util.h"
 #include "middleware/shared_session.h"
 #include "msgs/codec.h"
 #include "norvik/tarn.h"
+#include "zenoh/blocking_get.hxx"
 
 namespace {
 
@@ -32,33 +33,14 @@ struct RawGet {
 
   // True when a good reply came.
   bool Call() {
-    struct Wait {
-      std::mutex m;
-      std::condition_variable cv;
-      bool done = false, got = false;
-    };
-    auto w = std::make_shared<Wait>();
     zenoh::GetOptions options;
     options.payload = zenoh::Bytes(request);
     options.zenoh_serialized_encoding = true;
     options.timeout_ms = 2000;
-    session->get(
-        ke, "",
-        [w](bool ok, zenoh::BytesView) {
-          if (!ok) return;
-          std::lock_guard<std::mutex> lock(w->m);
-          w->got = w->done = true;
-          w->cv.notify_all();
-        },
-        [w] {
-          std::lock_guard<std::mutex> lock(w->m);
-          w->done = true;
-          w->cv.notify_all();
-        },
-        std::move(options));
-    std::unique_lock<std::mutex> lock(w->m);
-    w->cv.wait_for(lock, std::chrono::milliseconds(2000), [&] { return w->done; });
-    return w->got;
+    auto good = [](bool ok, zenoh::BytesView, std::string_view) { return ok ? std::optional<bool>(true) : std::nullopt; };
+    return !zenoh::get_blocking<bool>(*session, ke, "", std::move(options),
+                                      std::chrono::steady_clock::now() + std::chrono::milliseconds(2000), good, 1)
+                .empty();
   }
 
   std::shared_ptr<zenoh::Session> session;

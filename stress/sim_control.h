@@ -4,14 +4,13 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 
-#include "zenoh/session.hxx"
+#include "zenoh/blocking_get.hxx"
 
 namespace norvik::stress {
 
@@ -19,38 +18,20 @@ namespace norvik::stress {
 inline std::optional<std::string> SimControl(const zenoh::Session& session, const std::string& serial,
                                              const std::string& json,
                                              std::chrono::milliseconds timeout = std::chrono::seconds(3)) {
-  struct Outcome {
-    std::mutex m;
-    std::condition_variable cv;
-    bool done = false, ok = false;
-    std::string text;
-  };
-  auto outcome = std::make_shared<Outcome>();
   zenoh::GetOptions options;
   options.payload = zenoh::Bytes(reinterpret_cast<const uint8_t*>(json.data()), json.size());
   options.timeout_ms = static_cast<uint64_t>(timeout.count());
-  try {
-    session.get(
-        zenoh::KeyExpr("norvik/robot/" + serial + "/sim/control"), "",
-        [outcome](bool ok, zenoh::BytesView payload) {
-          const auto bytes = payload.as_vector();
-          std::lock_guard<std::mutex> lock(outcome->m);
-          outcome->ok = ok;
-          outcome->text.assign(bytes.begin(), bytes.end());
-        },
-        [outcome] {
-          std::lock_guard<std::mutex> lock(outcome->m);
-          outcome->done = true;
-          outcome->cv.notify_all();
-        },
-        std::move(options));
-  } catch (...) {
-    return std::nullopt;
-  }
-  std::unique_lock<std::mutex> lock(outcome->m);
-  outcome->cv.wait_for(lock, timeout + std::chrono::milliseconds(500), [&] { return outcome->done; });
-  if (!outcome->ok || outcome->text.empty()) return std::nullopt;
-  return outcome->text;
+  // The first reply, good or not: an error reply is the simulator refusing.
+  auto decode = [](bool ok, zenoh::BytesView payload, std::string_view) -> std::optional<std::pair<bool, std::string>> {
+    const auto bytes = payload.as_vector();
+    return std::make_pair(ok, std::string(bytes.begin(), bytes.end()));
+  };
+  zenoh::ZResult rc = NZ_OK;
+  const auto replies = zenoh::get_blocking<std::pair<bool, std::string>>(
+      session, zenoh::KeyExpr("norvik/robot/" + serial + "/sim/control"), "", std::move(options),
+      std::chrono::steady_clock::now() + timeout + std::chrono::milliseconds(500), decode, 1, &rc);
+  if (replies.empty() || !replies.front().first || replies.front().second.empty()) return std::nullopt;
+  return replies.front().second;
 }
 
 // The number after "key": in a JSON text, or -1 when it is not there.

@@ -8,15 +8,18 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "msgs/codec.h"
+#include "zenoh/blocking_get.hxx"
 #include "zenoh/session.hxx"
 
 namespace norvik::zenoh_mdw {
@@ -43,39 +46,35 @@ class RpcClient {
     zenoh::Bytes payload = zenoh_msgs::tarn_msg::SerializeMessage(request);
     const int64_t timeout_ms =
         std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-    if (timeout_ms <= 0) return false;
-    auto state = std::make_shared<RequestState>();
+    if (timeout_ms <= 0 || !ke_) return false;
 
+    zenoh::GetOptions options;
+    options.payload = std::move(payload);
+    options.zenoh_serialized_encoding = true;
+    options.timeout_ms = static_cast<uint64_t>(timeout_ms);
+    options.priority = zenoh::Priority::Data;
+    options.congestion_control = zenoh::CongestionControl::Block;
+    // The first reply that decodes wins; error replies and undecodable ones are ignored.
+    auto decode = [](bool ok, zenoh::BytesView sample, std::string_view) -> std::optional<Rep> {
+      if (!ok) return std::nullopt;
+      try {
+        return zenoh::ext::deserialize<Rep>(sample);
+      } catch (...) {
+        return std::nullopt;
+      }
+    };
+    std::vector<Rep> replies;
     try {
-      zenoh::GetOptions options;
-      options.payload = std::move(payload);
-      options.zenoh_serialized_encoding = true;
-      options.timeout_ms = static_cast<uint64_t>(timeout_ms);
-      options.priority = zenoh::Priority::Data;
-      options.congestion_control = zenoh::CongestionControl::Block;
-      if (!ke_) return false;
-      session_->get(
-          ke_, "", [state](bool ok, zenoh::BytesView sample) { OnReply(*state, ok, sample); },
-          [state] { OnDone(*state); }, std::move(options));
+      replies = zenoh::get_blocking<Rep>(*session_, ke_, "", std::move(options), deadline, decode, 1);
     } catch (...) {
       return false;
     }
-
-    std::unique_lock<std::mutex> lock(state->mutex);
-    state->cv.wait_until(lock, deadline, [&state] { return state->done; });
-    if (state->has_reply) reply = std::move(state->reply);
-    return state->has_reply;
+    if (replies.empty()) return false;
+    reply = std::move(replies.front());
+    return true;
   }
 
  private:
-  struct RequestState {
-    std::mutex mutex;
-    std::condition_variable cv;
-    Rep reply{};
-    bool done = false;
-    bool has_reply = false;
-  };
-
   static zenoh::KeyExpr MakeKey(const std::string& key) {
     zenoh::ZResult rc = NZ_OK;
     return zenoh::KeyExpr(key, true, &rc);  // empty when the text is no key expression
@@ -88,27 +87,6 @@ class RpcClient {
     const double ms = timeout_s * 1000.0;
     if (!(ms > 0.0)) return 0;
     return static_cast<int64_t>(std::min(ms, kMaxMs));
-  }
-
-  static void OnReply(RequestState& state, bool ok, zenoh::BytesView sample) {
-    if (!ok) return;
-    Rep decoded;
-    try {
-      decoded = zenoh::ext::deserialize<Rep>(sample);
-    } catch (...) {
-      return;
-    }
-    std::lock_guard<std::mutex> lock(state.mutex);
-    if (!(state.done && state.has_reply)) state.reply = std::move(decoded);
-    state.done = true;
-    state.has_reply = true;
-    state.cv.notify_all();
-  }
-
-  static void OnDone(RequestState& state) {
-    std::lock_guard<std::mutex> lock(state.mutex);
-    state.done = true;
-    state.cv.notify_all();
   }
 
   // One call at a time: a caller waits for its turn until its own deadline.
