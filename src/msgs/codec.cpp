@@ -35,41 +35,16 @@ zenoh::Bytes SerializeMessage(const AllBasicStreamData& data) { return Serialize
 zenoh::Bytes SerializeMessage(const AllExtraStreamData& data) { return SerializeRecord(data); }
 
 bool deserialize_with_deserializer(zenoh::ext::Deserializer& d, RPCRequest& message) {
-  return serdetail::Read(d, message);
+  return serdetail::ReadMessage(d, message);
 }
 bool deserialize_with_deserializer(zenoh::ext::Deserializer& d, RPCReply& message) {
-  return serdetail::Read(d, message);
+  return serdetail::ReadMessage(d, message);
 }
 bool deserialize_with_deserializer(zenoh::ext::Deserializer& d, AllBasicStreamData& message) {
-  return serdetail::Read(d, message);
+  return serdetail::ReadMessage(d, message);
 }
 bool deserialize_with_deserializer(zenoh::ext::Deserializer& d, AllExtraStreamData& message) {
-  return serdetail::Read(d, message);
-}
-
-bool deserialize_in_place(zenoh::ext::WireReader& wire, RPCRequest& message) {
-  serdetail::InPlace in(wire);
-  const bool ok = serdetail::Read(in, message);
-  wire = in.reader();
-  return ok;
-}
-bool deserialize_in_place(zenoh::ext::WireReader& wire, RPCReply& message) {
-  serdetail::InPlace in(wire);
-  const bool ok = serdetail::Read(in, message);
-  wire = in.reader();
-  return ok;
-}
-bool deserialize_in_place(zenoh::ext::WireReader& wire, AllBasicStreamData& message) {
-  serdetail::InPlace in(wire);
-  const bool ok = serdetail::Read(in, message);
-  wire = in.reader();
-  return ok;
-}
-bool deserialize_in_place(zenoh::ext::WireReader& wire, AllExtraStreamData& message) {
-  serdetail::InPlace in(wire);
-  const bool ok = serdetail::Read(in, message);
-  wire = in.reader();
-  return ok;
+  return serdetail::ReadMessage(d, message);
 }
 
 }  // namespace norvik::zenoh_msgs::tarn_msg

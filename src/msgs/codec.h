@@ -7,7 +7,7 @@
 #include "msgs/rpc_messages.h"
 #include "msgs/stream_messages.h"
 #include "zenoh/bytes.hxx"
-#include "zenoh/ext/deserializer.hxx"
+#include "zenoh/ext/deserialize.hxx"
 
 namespace norvik::zenoh_msgs::tarn_msg {
 
@@ -20,15 +20,11 @@ zenoh::Bytes SerializeMessage(const RPCReply& reply);
 zenoh::Bytes SerializeMessage(const AllBasicStreamData& data);
 zenoh::Bytes SerializeMessage(const AllExtraStreamData& data);
 
-// Hooks of zenoh::ext::deserialize; false on the first failure. The in-place
-// hooks are its fast pass over a payload in one slice.
+// Hooks of zenoh::ext::deserialize and deserialize_into; false on the first
+// failure, whose code and text `d` keeps.
 bool deserialize_with_deserializer(zenoh::ext::Deserializer& d, RPCRequest& message);
 bool deserialize_with_deserializer(zenoh::ext::Deserializer& d, RPCReply& message);
 bool deserialize_with_deserializer(zenoh::ext::Deserializer& d, AllBasicStreamData& message);
 bool deserialize_with_deserializer(zenoh::ext::Deserializer& d, AllExtraStreamData& message);
-bool deserialize_in_place(zenoh::ext::WireReader& wire, RPCRequest& message);
-bool deserialize_in_place(zenoh::ext::WireReader& wire, RPCReply& message);
-bool deserialize_in_place(zenoh::ext::WireReader& wire, AllBasicStreamData& message);
-bool deserialize_in_place(zenoh::ext::WireReader& wire, AllExtraStreamData& message);
 
 }  // namespace norvik::zenoh_msgs::tarn_msg

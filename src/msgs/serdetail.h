@@ -1,7 +1,6 @@
 // Element readers and writers of the TARN message formats, on top of the
-// zenoh-ext serializer. Readers are written once for two kinds of source:
-// zenoh::ext::Deserializer, which keeps the first failure's code and text,
-// and InPlace, the bare in-place reader that only says whether all was well.
+// zenoh-ext serializer and zenoh::ext::Deserializer. Readers are templates on
+// the reader, so that the tests can run them over zenoh-ext's own as well.
 #pragma once
 
 #include <array>
@@ -13,7 +12,6 @@
 
 #include "zenoh/ext/deserializer.hxx"
 #include "zenoh/ext/serializer.hxx"
-#include "zenoh/ext/wire_reader.hxx"
 
 namespace norvik::zenoh_msgs::serdetail {
 
@@ -22,8 +20,8 @@ using zenoh::ext::Serializer;
 
 inline constexpr zenoh::ZResult kIncorrectSize = -7;
 
-// The in-place pass is folded into one function per message, so its cursor
-// stays in a register rather than being reloaded after every copy.
+// A message is read in one function, so the reader's cursor stays in a
+// register rather than being reloaded after every copy.
 #define NORVIK_READ_INLINE __attribute__((always_inline)) inline
 
 // Least number of bytes one element takes on the wire; bounds what a length
@@ -39,45 +37,6 @@ struct WireSize<T, std::enable_if_t<std::is_arithmetic_v<T>>> {
 template <typename T, size_t N>
 struct WireSize<std::array<T, N>> {
   static constexpr size_t value = 1 + N * WireSize<T>::value;
-};
-
-// The bare reader behind the fast pass over a payload in one slice: nothing
-// but bounds checks, and no failure details (a failed pass is run again
-// through the Deserializer for those). It always reads over the destination.
-class InPlace {
- public:
-  // Works on its own copy of `wire`'s cursor; `wire` learns where it ended.
-  explicit InPlace(zenoh::ext::WireReader& wire) noexcept : wire_(wire), payload_size_(wire.left()) {}
-  zenoh::ext::WireReader& reader() noexcept { return wire_; }
-
-  template <typename T>
-  bool read(T& v) noexcept {
-    return wire_.read(v);
-  }
-  template <typename T>
-  bool read_n(T* out, size_t n) noexcept {
-    return wire_.read_n(out, n);
-  }
-  template <typename T>
-  bool try_read_fixed(T* out, size_t n) noexcept {
-    return wire_.try_fixed(out, n);
-  }
-  bool read_sequence_length(size_t& n, size_t min_element_size = 1) noexcept {
-    return wire_.read_length(n) && (min_element_size == 0 || n <= payload_size_ / min_element_size);
-  }
-  bool read_string(std::string& s) {
-    const uint8_t* data = nullptr;
-    size_t len = 0;
-    if (!wire_.read_string(data, len)) return false;
-    s.assign(reinterpret_cast<const char*>(data), len);
-    return true;
-  }
-  bool fail(zenoh::ZResult, const char*) noexcept { return false; }
-  bool reuses_storage() const noexcept { return true; }
-
- private:
-  zenoh::ext::WireReader wire_;
-  size_t payload_size_;
 };
 
 template <typename T, typename = void>
@@ -150,37 +109,24 @@ struct Ser<std::array<T, N>> {
   }
 };
 
-// A sequence: the finished sequence replaces the field's content, or, when
-// the deserializer reuses storage, is read over it.
+// A sequence is read over the field, reusing its storage; one that fails
+// partway is left empty, as it was in a fresh record.
 template <typename T>
 struct Des<std::vector<T>> {
   template <typename R>
   NORVIK_READ_INLINE static bool Read(R& d, std::vector<T>& v) {
     size_t n = 0;
     if (!d.read_sequence_length(n, WireSize<T>::value)) return false;
-    if (d.reuses_storage()) return ReadOver(d, n, v);
-    std::vector<T> out;
-    if constexpr (std::is_arithmetic_v<T> && !std::is_same_v<T, bool>) {
-      out.resize(n);
-      if (!d.read_n(out.data(), n)) return false;
-    } else {
-      out.reserve(n);
-      for (size_t i = 0; i < n; ++i) {
-        T e{};
-        if (!serdetail::Read(d, e)) return false;
-        out.push_back(std::move(e));
-      }
-    }
-    v = std::move(out);
-    return true;
+    v.resize(n);
+    if (ReadOver(d, v)) return true;
+    v.clear();
+    return false;
   }
 
   template <typename R>
-
-  NORVIK_READ_INLINE static bool ReadOver(R& d, size_t n, std::vector<T>& v) {
-    v.resize(n);
+  NORVIK_READ_INLINE static bool ReadOver(R& d, std::vector<T>& v) {
     if constexpr (std::is_arithmetic_v<T> && !std::is_same_v<T, bool>) {
-      return d.read_n(v.data(), n);
+      return d.read_n(v.data(), v.size());
     } else {
       for (auto& e : v) {
         if (!serdetail::Read(d, e)) return false;
@@ -221,5 +167,15 @@ struct Des<std::vector<std::vector<float>>> {
     return true;
   }
 };
+
+// A whole message, read on a copy of the reader that the compiler can keep
+// in registers; `d` then learns where it ended and how.
+template <typename T>
+bool ReadMessage(Deserializer& d, T& message) {
+  Deserializer local = d;
+  const bool ok = Read(local, message);
+  d = local;
+  return ok;
+}
 
 }  // namespace norvik::zenoh_msgs::serdetail

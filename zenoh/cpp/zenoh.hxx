@@ -4,7 +4,7 @@
 #include "zenoh/bytes.hxx"
 #include "zenoh/entities.hxx"
 #include "zenoh/exception.hxx"
-#include "zenoh/ext/deserializer.hxx"
+#include "zenoh/ext/deserialize.hxx"
 #include "zenoh/ext/serializer.hxx"
 #include "zenoh/keyexpr.hxx"
 #include "zenoh/session.hxx"

@@ -165,5 +165,25 @@ TEST(StreamSlot, StoresTheCodeAndReturnsThePartlyFilledSample) {
   EXPECT_EQ(d.stamp_nanosec, 0u);
 }
 
+TEST(StreamSlot, ASequenceCutShortIsLeftEmptyAndTheFieldsBeforeItKept) {
+  const auto full = Stream("basic_dual");
+  auto decode_cut = [&](size_t len) {
+    zenoh::ZResult err = 0;
+    auto d = zenoh::ext::deserialize<AllBasicStreamData>(zenoh::Bytes(std::vector<uint8_t>(full.begin(), full.begin() + len)), &err);
+    EXPECT_EQ(err, -7);
+    return d;
+  };
+  // q's length byte is at 66 (after 2 + 2 + 1 + 1 + 9 + 21 + 21 + 9 bytes); two of its 15 floats there
+  const auto in_q = decode_cut(66 + 1 + 8);
+  EXPECT_EQ(in_q.joint_groups, (std::vector<uint16_t>{2, 3, 4, 5}));
+  EXPECT_TRUE(in_q.joint_data.q.empty());
+  EXPECT_TRUE(in_q.joint_data.theta.empty());
+  // the fourth Cartesian entry (183 bytes each, then the 8-byte stamp) cut in its middle
+  const auto in_cartesian = decode_cut(full.size() - 8 - 100);
+  EXPECT_EQ(in_cartesian.joint_data.contact_forces.size(), 3u);
+  EXPECT_TRUE(in_cartesian.cartesian_data.empty());
+  EXPECT_EQ(in_cartesian.stamp_sec, 0);
+}
+
 }  // namespace
 }  // namespace norvik::zenoh_msgs::tarn_msg

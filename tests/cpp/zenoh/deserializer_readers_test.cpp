@@ -1,26 +1,29 @@
-// The in-place reader must accept and reject exactly what zenoh-ext's own
-// deserializer does, with the same values, codes and texts; and decoding
-// over earlier storage must give what a fresh decode gives.
+// The library's reader must accept and reject exactly what zenoh-ext's own
+// deserializer does, with the same values, codes and texts and the same
+// partly filled records; and decoding over earlier storage must give what a
+// fresh decode gives.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <functional>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "msgs/codec.h"
 #include "msgs/serdetail.h"
 #include "support/samples.h"
+#include "support/vectors.h"
 #include "zenoh.hxx"
+#include "zenoh/zenoh_ext_reader.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using norvik::test::ZenohExtReader;
 using zenoh::ext::Deserializer;
-using Reader = Deserializer::Reader;
 
 struct Outcome {
   bool ok;
@@ -30,37 +33,38 @@ struct Outcome {
   std::string value;
 };
 
-// Runs `read` over `bytes` with one reader and reports what it saw.
-Outcome Run(const Bytes& bytes, Reader reader, const std::function<std::string(Deserializer&)>& read) {
-  const zenoh::Bytes payload(bytes);
-  Deserializer d(payload, reader);
-  EXPECT_EQ(d.reads_in_place(), reader == Reader::Fastest);
+// Runs `read` over one reader and reports what it saw.
+template <typename D, typename Read>
+Outcome Report(D& d, const Read& read) {
   std::string value = read(d);
   // where a failed read leaves the cursor is nobody's business
   return {d.ok(), d.status(), d.error_text(), d.ok() && d.is_done(), d.ok() ? value : std::string()};
 }
 
-// Both readers on the same bytes; returns the in-place reader's outcome.
-Outcome Both(const Bytes& bytes, const std::function<std::string(Deserializer&)>& read) {
-  const Outcome fast = Run(bytes, Reader::Fastest, read);
-  const Outcome slow = Run(bytes, Reader::Zenoh, read);
-  EXPECT_EQ(fast.ok, slow.ok);
-  EXPECT_EQ(fast.status, slow.status);
-  EXPECT_EQ(fast.text, slow.text);
-  EXPECT_EQ(fast.done, slow.done);
-  EXPECT_EQ(fast.value, slow.value);
-  return fast;
+// Both readers on the same bytes; returns the library's outcome.
+template <typename Read>
+Outcome Both(const Bytes& bytes, const Read& read) {
+  Deserializer d(bytes.data(), bytes.size());
+  const Outcome ours = Report(d, read);
+  Outcome theirs{};
+  norvik::test::WithZenohExt(bytes.data(), bytes.size(), [&](ZenohExtReader& z) { theirs = Report(z, read); });
+  EXPECT_EQ(ours.ok, theirs.ok);
+  EXPECT_EQ(ours.status, theirs.status);
+  EXPECT_EQ(ours.text, theirs.text);
+  EXPECT_EQ(ours.done, theirs.done);
+  EXPECT_EQ(ours.value, theirs.value);
+  return ours;
 }
 
-std::string Length(Deserializer& d) {
+const auto Length = [](auto& d) {
   size_t n = 0;
   return d.read_sequence_length(n, 0) ? std::to_string(n) : "";
-}
+};
 
-std::string Text(Deserializer& d) {
+const auto Text = [](auto& d) {
   std::string s;
   return d.read_string(s) ? s : "";
-}
+};
 
 TEST(DeserializerReaders, SequenceLengthsAtTheEdgesOf64Bits) {
   EXPECT_EQ(Both({0x00}, Length).value, "0");
@@ -86,12 +90,12 @@ TEST(DeserializerReaders, SequenceLengthsAtTheEdgesOf64Bits) {
 }
 
 TEST(DeserializerReaders, LengthsBeyondThePayloadAreRejectedBeforeUse) {
-  const Outcome o = Both({0x05, 1, 2, 3, 4}, [](Deserializer& d) {
+  const Outcome o = Both({0x05, 1, 2, 3, 4}, [](auto& d) {
     size_t n = 0;
     return d.read_sequence_length(n, 1) ? std::to_string(n) : "";
   });
   EXPECT_TRUE(o.ok) << "exactly the payload's size is still a possible length";
-  const Outcome four_bytes_each = Both({0x02, 1, 2, 3, 4}, [](Deserializer& d) {
+  const Outcome four_bytes_each = Both({0x02, 1, 2, 3, 4}, [](auto& d) {
     size_t n = 0;
     return d.read_sequence_length(n, 4) ? std::to_string(n) : "";
   });
@@ -99,7 +103,7 @@ TEST(DeserializerReaders, LengthsBeyondThePayloadAreRejectedBeforeUse) {
 }
 
 TEST(DeserializerReaders, BoolsAreOnlyZeroOrOne) {
-  auto one = [](Deserializer& d) {
+  auto one = [](auto& d) {
     bool b = false;
     return d.read(b) ? std::to_string(b) : "";
   };
@@ -107,7 +111,7 @@ TEST(DeserializerReaders, BoolsAreOnlyZeroOrOne) {
   EXPECT_EQ(Both({0}, one).value, "0");
   EXPECT_FALSE(Both({2}, one).ok);
   EXPECT_FALSE(Both({0xFF}, one).ok);
-  auto run = [](Deserializer& d) {
+  auto run = [](auto& d) {
     bool b[4] = {};
     return d.read_n(b, 4) ? std::to_string(b[0]) + std::to_string(b[1]) + std::to_string(b[2]) + std::to_string(b[3])
                           : "";
@@ -118,7 +122,7 @@ TEST(DeserializerReaders, BoolsAreOnlyZeroOrOne) {
 }
 
 TEST(DeserializerReaders, NumbersAreLittleEndianAndNeedAllTheirBytes) {
-  auto mixed = [](Deserializer& d) {
+  auto mixed = [](auto& d) {
     uint16_t u16 = 0;
     int16_t i16 = 0;
     uint32_t u32 = 0;
@@ -142,7 +146,7 @@ TEST(DeserializerReaders, NumbersAreLittleEndianAndNeedAllTheirBytes) {
     EXPECT_EQ(o.text, "Deserialization failure");
   }
 
-  auto floats = [](Deserializer& d) {
+  auto floats = [](auto& d) {
     float f[2] = {};
     if (!d.read_n(f, 2)) return std::string();
     uint32_t bits[2];
@@ -192,7 +196,7 @@ TEST(DeserializerReaders, StringsMustBeStrictUtf8) {
 }
 
 TEST(DeserializerReaders, FixedArraysTakeTheShortCutOnlyWhenAllIsWell) {
-  auto floats = [](Deserializer& d) {
+  auto floats = [](auto& d) {
     std::array<float, 2> a{};
     if (!norvik::zenoh_msgs::serdetail::Read(d, a)) return std::string();
     return std::to_string(a[0]) + " " + std::to_string(a[1]);
@@ -213,7 +217,7 @@ TEST(DeserializerReaders, FixedArraysTakeTheShortCutOnlyWhenAllIsWell) {
   cut.pop_back();
   EXPECT_EQ(Both(cut, floats).text, "Deserialization failure");
 
-  auto bools = [](Deserializer& d) {
+  auto bools = [](auto& d) {
     std::array<bool, 3> a{};
     if (!norvik::zenoh_msgs::serdetail::Read(d, a)) return std::string();
     return std::to_string(a[0]) + std::to_string(a[1]) + std::to_string(a[2]);
@@ -224,31 +228,32 @@ TEST(DeserializerReaders, FixedArraysTakeTheShortCutOnlyWhenAllIsWell) {
   EXPECT_EQ(Both({0x02, 1, 0, 1}, bools).text, "Incorrect sequence size");
 }
 
-// What a failed run leaves in its output, with each reader.
+// What a failed run leaves in its output: the library's, then zenoh-ext's.
 template <typename T, size_t N>
-std::array<T, N> LeftBehind(const Bytes& bytes, Reader reader) {
-  const zenoh::Bytes payload(bytes);
-  Deserializer d(payload, reader);
-  std::array<T, N> out{};
-  EXPECT_FALSE(d.read_n(out.data(), N));
+std::pair<std::array<T, N>, std::array<T, N>> LeftBehind(const Bytes& bytes) {
+  std::pair<std::array<T, N>, std::array<T, N>> out{};
+  Deserializer d(bytes.data(), bytes.size());
+  EXPECT_FALSE(d.read_n(out.first.data(), N));
+  norvik::test::WithZenohExt(bytes.data(), bytes.size(),
+                             [&](ZenohExtReader& z) { EXPECT_FALSE(z.read_n(out.second.data(), N)); });
   return out;
 }
 
 TEST(DeserializerReaders, AFailedRunLeavesWhatZenohExtLeaves) {
   // the bools before a bad one are kept
-  const Bytes bad_bool{1, 1, 0, 7, 1};
-  EXPECT_EQ((LeftBehind<bool, 5>(bad_bool, Reader::Fastest)), (LeftBehind<bool, 5>(bad_bool, Reader::Zenoh)));
-  EXPECT_EQ((LeftBehind<bool, 5>(bad_bool, Reader::Fastest)), (std::array<bool, 5>{true, true, false, false, false}));
+  const auto bad_bool = LeftBehind<bool, 5>({1, 1, 0, 7, 1});
+  EXPECT_EQ(bad_bool.first, bad_bool.second);
+  EXPECT_EQ(bad_bool.first, (std::array<bool, 5>{true, true, false, false, false}));
   // a cut run of floats keeps the bytes there were, the last value half written
-  const Bytes cut{0x00, 0x00, 0x80, 0x3F, 0x00, 0x00};
-  const auto fast = LeftBehind<uint32_t, 2>(cut, Reader::Fastest);
-  EXPECT_EQ(fast, (LeftBehind<uint32_t, 2>(cut, Reader::Zenoh)));
-  EXPECT_EQ(fast[0], 0x3F800000u);
-  EXPECT_EQ((LeftBehind<bool, 3>({}, Reader::Fastest)), (LeftBehind<bool, 3>({}, Reader::Zenoh)));
+  const auto cut = LeftBehind<uint32_t, 2>({0x00, 0x00, 0x80, 0x3F, 0x00, 0x00});
+  EXPECT_EQ(cut.first, cut.second);
+  EXPECT_EQ(cut.first[0], 0x3F800000u);
+  const auto empty = LeftBehind<bool, 3>({});
+  EXPECT_EQ(empty.first, empty.second);
 }
 
 TEST(DeserializerReaders, AfterTheFirstFailureEveryReadFails) {
-  const Outcome o = Both({0x07, 0x01, 0x00, 0x00}, [](Deserializer& d) {
+  const Outcome o = Both({0x07, 0x01, 0x00, 0x00}, [](auto& d) {
     uint16_t u = 0;
     bool b = false;
     size_t n = 0;
@@ -263,24 +268,72 @@ TEST(DeserializerReaders, AfterTheFirstFailureEveryReadFails) {
 
 TEST(DeserializerReaders, WholeMessagesDecodeAlikeAndTrailingBytesFailAlike) {
   using norvik::zenoh_msgs::tarn_msg::AllBasicStreamData;
+  using norvik::zenoh_msgs::tarn_msg::SerializeMessage;
   const auto sample = norvik::test::UniformBasic({2, 3, 4, 5}, 15, 1.25f, 7);
-  Bytes bytes = norvik::zenoh_msgs::tarn_msg::SerializeMessage(sample).as_vector();
-  const zenoh::Bytes payload(bytes);
-  const auto fast = zenoh::ext::deserialize<AllBasicStreamData>(payload);
-  const auto slow = zenoh::ext::deserialize<AllBasicStreamData>(payload, nullptr, Reader::Zenoh);
-  EXPECT_EQ(norvik::zenoh_msgs::tarn_msg::SerializeMessage(fast).as_vector(), bytes);
-  EXPECT_EQ(norvik::zenoh_msgs::tarn_msg::SerializeMessage(slow).as_vector(), bytes);
+  Bytes bytes = SerializeMessage(sample).as_vector();
+  EXPECT_EQ(SerializeMessage(zenoh::ext::deserialize<AllBasicStreamData>(zenoh::Bytes(bytes))).as_vector(), bytes);
+  const auto theirs = norvik::test::DecodeWithZenohExt<AllBasicStreamData>(bytes);
+  EXPECT_EQ(theirs.code, NZ_OK);
+  EXPECT_EQ(SerializeMessage(theirs.value).as_vector(), bytes);
 
   bytes.push_back(0);
-  for (Reader reader : {Reader::Fastest, Reader::Zenoh}) {
-    try {
-      (void)zenoh::ext::deserialize<AllBasicStreamData>(zenoh::Bytes(bytes), nullptr, reader);
-      ADD_FAILURE() << "a trailing byte was accepted";
-    } catch (const zenoh::ZException& e) {
-      EXPECT_STREQ(e.what(), "Payload contains more bytes than required for deserialization");
-      EXPECT_EQ(e.code(), NZ_EDESERIALIZE);
+  try {
+    (void)zenoh::ext::deserialize<AllBasicStreamData>(zenoh::Bytes(bytes));
+    ADD_FAILURE() << "a trailing byte was accepted";
+  } catch (const zenoh::ZException& e) {
+    EXPECT_STREQ(e.what(), "Payload contains more bytes than required for deserialization");
+    EXPECT_EQ(e.code(), NZ_EDESERIALIZE);
+    EXPECT_EQ(e.what(), norvik::test::DecodeWithZenohExt<AllBasicStreamData>(bytes).text);
+  }
+}
+
+// deserialize<T> against zenoh-ext's reader on `bytes` (code, text, partly
+// filled record), and deserialize_into over `earlier`'s storage against both.
+template <typename T>
+void ExpectLikeZenohExt(const Bytes& bytes, T& earlier) {
+  using norvik::zenoh_msgs::tarn_msg::SerializeMessage;
+  const zenoh::Bytes payload(bytes);
+  zenoh::ZResult err = 0;
+  const T ours = zenoh::ext::deserialize<T>(payload, &err);
+  const auto theirs = norvik::test::DecodeWithZenohExt<T>(bytes);
+  EXPECT_EQ(err, theirs.code);
+  EXPECT_EQ(SerializeMessage(ours).as_vector(), SerializeMessage(theirs.value).as_vector());
+  try {
+    (void)zenoh::ext::deserialize<T>(payload);
+    EXPECT_EQ(err, NZ_OK);
+  } catch (const zenoh::ZException& e) {
+    EXPECT_EQ(e.code(), err);
+    EXPECT_EQ(e.what(), theirs.text);
+  }
+  EXPECT_EQ(zenoh::ext::deserialize_into(payload.view(), earlier), err);
+  if (err == NZ_OK) EXPECT_EQ(SerializeMessage(earlier).as_vector(), SerializeMessage(ours).as_vector());
+}
+
+// Every cut of a message, and every byte of it set to 2 (a bad bool, a
+// length off) or to 0xFF (a length that runs on), over storage that the
+// inputs before left behind.
+template <typename T>
+void ExpectEveryVariantLikeZenohExt(const Bytes& full) {
+  T earlier = zenoh::ext::deserialize<T>(zenoh::Bytes(full));
+  for (size_t len = 0; len <= full.size() && !::testing::Test::HasFailure(); ++len) {
+    SCOPED_TRACE("cut to " + std::to_string(len));
+    ExpectLikeZenohExt(Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(len)), earlier);
+  }
+  for (size_t at = 0; at < full.size() && !::testing::Test::HasFailure(); ++at) {
+    for (uint8_t v : {uint8_t{0x02}, uint8_t{0xFF}}) {
+      SCOPED_TRACE("byte " + std::to_string(at) + " set to " + std::to_string(v));
+      Bytes bad = full;
+      bad[at] = v;
+      ExpectLikeZenohExt(bad, earlier);
     }
   }
+}
+
+TEST(DeserializerReaders, CutOrCorruptedMessagesLeaveWhatZenohExtLeaves) {
+  using namespace norvik::zenoh_msgs::tarn_msg;
+  ExpectEveryVariantLikeZenohExt<AllBasicStreamData>(norvik::test::Vector("stream_vectors.txt", "basic_dual"));
+  ExpectEveryVariantLikeZenohExt<AllExtraStreamData>(norvik::test::Vector("stream_vectors.txt", "extra_dual"));
+  ExpectEveryVariantLikeZenohExt<RPCReply>(norvik::test::Vector("rpc_vectors.txt", "reply_full"));
 }
 
 TEST(DeserializeInto, ReusesStorageAndOverwritesEveryField) {

@@ -52,7 +52,8 @@ TEST(Codec, PrimitivesRoundTripThroughZenohExt) {
   // u16, i16, bool, LEB128 300, 3 floats, length 3 + 3 UTF-8 bytes
   EXPECT_EQ(bytes.size(), 2u + 2 + 1 + 2 + 12 + 1 + 3);
 
-  zenoh::ext::Deserializer d(bytes);
+  const zenoh::ext::ContiguousPayload contiguous(bytes.view());
+  zenoh::ext::Deserializer d(contiguous.data(), contiguous.size());
   uint16_t u = 0;
   int16_t i = 0;
   bool b = false;
@@ -72,8 +73,8 @@ TEST(Codec, PrimitivesRoundTripThroughZenohExt) {
 }
 
 TEST(Codec, FirstFailureIsKeptAndLaterReadsFail) {
-  zenoh::Bytes bytes(std::vector<uint8_t>{7});
-  zenoh::ext::Deserializer d(bytes);
+  const std::vector<uint8_t> bytes{7};
+  zenoh::ext::Deserializer d(bytes.data(), bytes.size());
   uint16_t u = 0;
   uint8_t byte = 0;
   EXPECT_FALSE(d.read(u));

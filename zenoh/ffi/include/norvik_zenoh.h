@@ -30,7 +30,6 @@ typedef struct NzSession NzSession;
 typedef struct NzKeyExpr NzKeyExpr;
 typedef struct NzBytes NzBytes;
 typedef struct NzSerializer NzSerializer;
-typedef struct NzDeserializer NzDeserializer;
 typedef struct NzSubscriber NzSubscriber;
 typedef struct NzQueryable NzQueryable;
 typedef struct NzQuery NzQuery;
@@ -89,29 +88,6 @@ int8_t nz_ser_f64_n(NzSerializer* ser, const double* data, size_t n);   /* n f64
 int8_t nz_ser_bool_n(NzSerializer* ser, const bool* data, size_t n);    /* n bool. */
 int8_t nz_ser_seq_len(NzSerializer* ser, size_t len);       /* A sequence-length prefix. */
 int8_t nz_ser_string(NzSerializer* ser, const uint8_t* data, size_t len); /* A UTF-8 string. */
-
-/* zenoh-ext deserializer over borrowed bytes, which must outlive it. */
-int8_t nz_deserializer_new(NzDeserializer** out, const NzBytes* bytes); /* Starts reading. */
-void nz_deserializer_drop(NzDeserializer* de);              /* Releases a deserializer. */
-bool nz_de_done(const NzDeserializer* de);                  /* True when no byte is left. */
-int8_t nz_de_u8(NzDeserializer* de, uint8_t* out);          /* One u8. */
-int8_t nz_de_u16(NzDeserializer* de, uint16_t* out);        /* One u16. */
-int8_t nz_de_i16(NzDeserializer* de, int16_t* out);         /* One i16. */
-int8_t nz_de_u32(NzDeserializer* de, uint32_t* out);        /* One u32. */
-int8_t nz_de_i32(NzDeserializer* de, int32_t* out);         /* One i32. */
-int8_t nz_de_f32(NzDeserializer* de, float* out);           /* One f32. */
-int8_t nz_de_f64(NzDeserializer* de, double* out);          /* One f64. */
-int8_t nz_de_bool(NzDeserializer* de, bool* out);           /* One bool (byte 0 or 1). */
-int8_t nz_de_u8_n(NzDeserializer* de, uint8_t* out, size_t n);   /* n u8. */
-int8_t nz_de_u16_n(NzDeserializer* de, uint16_t* out, size_t n); /* n u16. */
-int8_t nz_de_i16_n(NzDeserializer* de, int16_t* out, size_t n);  /* n i16. */
-int8_t nz_de_u32_n(NzDeserializer* de, uint32_t* out, size_t n); /* n u32. */
-int8_t nz_de_i32_n(NzDeserializer* de, int32_t* out, size_t n);  /* n i32. */
-int8_t nz_de_f32_n(NzDeserializer* de, float* out, size_t n);    /* n f32. */
-int8_t nz_de_f64_n(NzDeserializer* de, double* out, size_t n);   /* n f64. */
-int8_t nz_de_bool_n(NzDeserializer* de, bool* out, size_t n);    /* n bool. */
-int8_t nz_de_seq_len(NzDeserializer* de, size_t* out);      /* A sequence-length prefix. */
-int8_t nz_de_string(NzDeserializer* de, const uint8_t** data, size_t* len); /* UTF-8 view until next call. */
 
 /* Subscribers: on_drop(ctx) runs once when Zenoh releases the callback. */
 int8_t nz_declare_subscriber(NzSubscriber** out, const NzSession* session, const NzKeyExpr* ke,

@@ -7,7 +7,6 @@
 
 mod bytes;
 mod callback;
-mod de;
 mod error;
 mod keyexpr;
 mod publisher;
@@ -18,7 +17,6 @@ mod session;
 mod subscriber;
 
 pub use bytes::*;
-pub use de::*;
 pub use keyexpr::*;
 pub use publisher::*;
 pub use query::*;

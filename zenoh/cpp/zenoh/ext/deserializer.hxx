@@ -1,205 +1,207 @@
-// The zenoh-ext deserializer. It remembers the first failure (code and text),
-// and after it every read fails at once, so decoders can read straight on and
-// check once.
+// The reader of the zenoh-ext wire format, in place over contiguous bytes:
+// little-endian numbers, bools as a byte 0 or 1, LEB128 sequence lengths and
+// UTF-8 strings. It accepts exactly what zenoh-ext's own deserializer
+// accepts, fails with its codes and texts, and leaves in a failed run what
+// it leaves: the bytes there were of a cut run, the bools before a bad one.
 //
-// A payload in one slice (every stream sample that fits a batch) is read in
-// place by WireReader, without crossing into Rust per read; a split payload
-// goes through zenoh-ext's own deserializer. Both accept the same bytes and
-// fail with the same codes and texts.
+// The first failure is kept and the cursor goes to the end, so every later
+// read that needs a byte fails: decoders read straight on and check once.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <type_traits>
 
-#include "zenoh/bytes.hxx"
 #include "zenoh/exception.hxx"
-#include "zenoh/ext/wire_reader.hxx"
-#include "zenoh/handle.hxx"
 
 namespace zenoh::ext {
 
-class Deserializer : public detail::Owned<NzDeserializer, nz_deserializer_drop> {
- public:
-  enum class Reader { Fastest, Zenoh };
+static_assert(sizeof(float) == 4 && sizeof(double) == 8, "IEEE 754 floats expected");
 
-  // The payload must outlive the deserializer. Reader::Zenoh always reads
-  // through zenoh-ext (to compare the two readers).
-  explicit Deserializer(BytesView payload, Reader reader = Reader::Fastest) {
-    const uint8_t* data = nullptr;
-    size_t len = 0;
-    if (reader == Reader::Fastest && payload.raw() != nullptr && nz_bytes_contiguous(payload.raw(), &data, &len)) {
-      direct_ = true;
-      wire_ = WireReader(data, len);
-      payload_size_ = len;
-      return;
-    }
-    payload_size_ = payload.size();
-    NzDeserializer* out = nullptr;
-    detail::check(nz_deserializer_new(&out, payload.raw()), "Failed to create deserializer", nullptr);
-    *static_cast<Owned*>(this) = Owned(out);
-  }
-  explicit Deserializer(const Bytes& payload, Reader reader = Reader::Fastest)
-      : Deserializer(payload.view(), reader) {}
+class Deserializer {
+ public:
+  Deserializer() = default;
+  // The bytes must outlive the deserializer.
+  Deserializer(const uint8_t* data, size_t size) noexcept : cur_(data), end_(data + size), size_(size) {}
 
   bool ok() const noexcept { return status_ == NZ_OK; }
   ZResult status() const noexcept { return status_; }
   const char* error_text() const noexcept { return text_; }
-  bool is_done() const noexcept { return direct_ ? wire_.done() : nz_de_done(handle()); }
-  size_t payload_size() const noexcept { return payload_size_; }
-  // True when the payload is read in place rather than through zenoh-ext.
-  bool reads_in_place() const noexcept { return direct_; }
-  // The in-place reader at the start of the payload (when reads_in_place()).
-  WireReader in_place_reader() const noexcept { return wire_; }
-
-  // Decoders may then read sequences straight into their destination,
-  // reusing its storage; after a failure the destination holds a mix.
-  void reuse_storage(bool on) noexcept { reuse_storage_ = on; }
-  bool reuses_storage() const noexcept { return reuse_storage_; }
+  // True when every byte has been read and nothing failed.
+  bool is_done() const noexcept { return ok() && cur_ == end_; }
+  size_t payload_size() const noexcept { return size_; }
 
   // Records a failure unless one is already recorded; returns false.
   bool fail(ZResult code, const char* text) noexcept {
-    if (status_ == NZ_OK) {
+    if (ok()) {
       status_ = code;
       text_ = text;
     }
+    cur_ = end_;
     return false;
   }
 
-  bool read(uint8_t& v) noexcept { return direct_ ? put(wire_.read(v)) : take(nz_de_u8(handle(), &v)); }
-  bool read(uint16_t& v) noexcept { return direct_ ? put(wire_.read(v)) : take(nz_de_u16(handle(), &v)); }
-  bool read(int16_t& v) noexcept { return direct_ ? put(wire_.read(v)) : take(nz_de_i16(handle(), &v)); }
-  bool read(uint32_t& v) noexcept { return direct_ ? put(wire_.read(v)) : take(nz_de_u32(handle(), &v)); }
-  bool read(int32_t& v) noexcept { return direct_ ? put(wire_.read(v)) : take(nz_de_i32(handle(), &v)); }
-  bool read(float& v) noexcept { return direct_ ? put(wire_.read(v)) : take(nz_de_f32(handle(), &v)); }
-  bool read(double& v) noexcept { return direct_ ? put(wire_.read(v)) : take(nz_de_f64(handle(), &v)); }
-  bool read(bool& v) noexcept { return direct_ ? put(wire_.read(v)) : take(nz_de_bool(handle(), &v)); }
-  bool read_n(uint8_t* d, size_t n) noexcept { return direct_ ? put(wire_.read_n(d, n)) : take(nz_de_u8_n(handle(), d, n)); }
-  bool read_n(uint16_t* d, size_t n) noexcept {
-    return direct_ ? put(wire_.read_n(d, n)) : take(nz_de_u16_n(handle(), d, n));
+  template <typename T>
+  bool read(T& v) noexcept {
+    static_assert(std::is_arithmetic_v<T> && !std::is_same_v<T, bool>);
+    if (__builtin_expect(left() < sizeof(T), 0)) return fail_read();
+    v = load<T>(cur_);
+    cur_ += sizeof(T);
+    return true;
   }
-  bool read_n(int16_t* d, size_t n) noexcept { return direct_ ? put(wire_.read_n(d, n)) : take(nz_de_i16_n(handle(), d, n)); }
-  bool read_n(uint32_t* d, size_t n) noexcept {
-    return direct_ ? put(wire_.read_n(d, n)) : take(nz_de_u32_n(handle(), d, n));
+  bool read(bool& v) noexcept {
+    if (__builtin_expect(left() < 1 || *cur_ > 1, 0)) return fail_read();
+    v = *cur_++ == 1;
+    return true;
   }
-  bool read_n(int32_t* d, size_t n) noexcept { return direct_ ? put(wire_.read_n(d, n)) : take(nz_de_i32_n(handle(), d, n)); }
-  bool read_n(float* d, size_t n) noexcept { return direct_ ? put(wire_.read_n(d, n)) : take(nz_de_f32_n(handle(), d, n)); }
-  bool read_n(double* d, size_t n) noexcept { return direct_ ? put(wire_.read_n(d, n)) : take(nz_de_f64_n(handle(), d, n)); }
-  bool read_n(bool* d, size_t n) noexcept { return direct_ ? put(wire_.read_n(d, n)) : take(nz_de_bool_n(handle(), d, n)); }
 
-  // The fast way through a fixed-size array (length prefix `n`, then `n`
-  // values) when the payload is read in place and the bytes are right;
-  // false, having read nothing, when the caller must take the general path.
+  // `n` values without a length prefix.
+  template <typename T>
+  bool read_n(T* out, size_t n) noexcept {
+    static_assert(std::is_arithmetic_v<T> && !std::is_same_v<T, bool>);
+    if (__builtin_expect(n > left() / sizeof(T), 0)) {
+      // zenoh-ext's read_exact copies what there is before it fails
+      if (left() > 0) std::memcpy(static_cast<void*>(out), cur_, left());
+      return fail_read();
+    }
+    if constexpr (kLittleEndian) {
+      if (n > 0) std::memcpy(out, cur_, n * sizeof(T));
+    } else {
+      for (size_t i = 0; i < n; ++i) out[i] = load<T>(cur_ + i * sizeof(T));
+    }
+    cur_ += n * sizeof(T);
+    return true;
+  }
+  // Bools one by one, each 0 or 1; those before a bad one are kept.
+  bool read_n(bool* out, size_t n) noexcept {
+    for (size_t i = 0; i < n; ++i) {
+      if (!read(out[i])) return false;
+    }
+    return true;
+  }
+
+  // A run of exactly `n` values behind its one-byte length prefix, as a
+  // fixed-size array is written, taken in one copy when all is well; false,
+  // having read nothing, when the caller must take the general path, which
+  // sees every fault.
   template <typename T>
   bool try_read_fixed(T* out, size_t n) noexcept {
-    return direct_ && ok() && wire_.try_fixed(out, n);
+    if (n >= 0x80 || left() < 1 + n * sizeof(T) || *cur_ != n) return false;
+    const uint8_t* body = cur_ + 1;
+    if constexpr (std::is_same_v<T, bool>) {
+      uint8_t all = 0;
+      for (size_t i = 0; i < n; ++i) all |= body[i];
+      if (all > 1) return false;
+      std::memcpy(out, body, n);  // every byte is 0 or 1, a bool's own representation
+    } else if constexpr (kLittleEndian) {
+      std::memcpy(out, body, n * sizeof(T));
+    } else {
+      for (size_t i = 0; i < n; ++i) out[i] = load<T>(body + i * sizeof(T));
+    }
+    cur_ = body + n * sizeof(T);
+    return true;
   }
 
-  // A sequence-length prefix; lengths that could not fit in the payload are
-  // rejected here, so no caller ever reserves for a forged length.
+  // A sequence-length prefix: unsigned LEB128 into 64 bits which, like
+  // zenoh-ext's reader, accepts redundant continuation bytes and rejects a
+  // tenth byte above 1. Lengths that could not fit in the payload at
+  // `min_element_size` bytes an element are rejected here, so no caller ever
+  // reserves for a forged length.
   bool read_sequence_length(size_t& n, size_t min_element_size = 1) noexcept {
-    if (!ok()) return false;
-    const ZResult rc = direct_ ? (wire_.read_length(n) ? NZ_OK : NZ_EDESERIALIZE) : nz_de_seq_len(handle(), &n);
-    if (rc != NZ_OK) return fail(rc, "Deserialization failure:: Failed to read sequence length");
-    if (min_element_size > 0 && n > payload_size_ / min_element_size) {
+    if (__builtin_expect(!read_length(n) || (min_element_size > 0 && n > size_ / min_element_size), 0)) {
       return fail(NZ_EDESERIALIZE, "Deserialization failure:: Failed to read sequence length");
     }
     return true;
   }
 
+  // A length-prefixed UTF-8 string.
   bool read_string(std::string& s) {
-    if (!ok()) return false;
-    const uint8_t* data = nullptr;
-    size_t len = 0;
-    if (direct_ ? !put(wire_.read_string(data, len)) : !take(nz_de_string(handle(), &data, &len))) return false;
-    s.assign(reinterpret_cast<const char*>(data), len);
+    size_t n = 0;
+    if (!read_length(n) || n > left() || !valid_utf8(cur_, n)) return fail_read();
+    s.assign(reinterpret_cast<const char*>(cur_), n);
+    cur_ += n;
+    return true;
+  }
+
+  // Rust's str::from_utf8: shortest forms only, no surrogates, nothing above U+10FFFF.
+  static bool valid_utf8(const uint8_t* s, size_t n) noexcept {
+    size_t i = 0;
+    while (i < n) {
+      const uint8_t b = s[i];
+      if (b < 0x80) {
+        ++i;
+        continue;
+      }
+      size_t extra = 0;
+      uint8_t lo = 0x80, hi = 0xBF;  // bounds of the second byte
+      if (b >= 0xC2 && b <= 0xDF) {
+        extra = 1;
+      } else if (b >= 0xE0 && b <= 0xEF) {
+        extra = 2;
+        if (b == 0xE0) lo = 0xA0;
+        if (b == 0xED) hi = 0x9F;
+      } else if (b >= 0xF0 && b <= 0xF4) {
+        extra = 3;
+        if (b == 0xF0) lo = 0x90;
+        if (b == 0xF4) hi = 0x8F;
+      } else {
+        return false;
+      }
+      if (n - i <= extra) return false;
+      if (s[i + 1] < lo || s[i + 1] > hi) return false;
+      for (size_t k = 2; k <= extra; ++k) {
+        if ((s[i + k] & 0xC0) != 0x80) return false;
+      }
+      i += extra + 1;
+    }
     return true;
   }
 
  private:
-  bool take(ZResult rc) noexcept {
-    if (!ok()) return false;
-    return rc == NZ_OK || fail(rc, "Deserialization failure");
-  }
-  bool put(bool read) noexcept {
-    if (!ok()) return false;
-    return read || fail(NZ_EDESERIALIZE, "Deserialization failure");
+  static constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
+  size_t left() const noexcept { return static_cast<size_t>(end_ - cur_); }
+  bool fail_read() noexcept { return fail(NZ_EDESERIALIZE, "Deserialization failure"); }
+
+  // Moves the cursor past the length only when it is whole.
+  bool read_length(size_t& n) noexcept {
+    static_assert(sizeof(size_t) == 8, "64-bit lengths expected");
+    uint64_t result = 0;
+    unsigned shift = 0;
+    for (const uint8_t* p = cur_; p != end_; ++p) {
+      const uint8_t byte = *p;
+      if (shift == 63 && byte > 1) return false;
+      result |= static_cast<uint64_t>(byte & 0x7F) << shift;
+      if ((byte & 0x80) == 0) {
+        cur_ = p + 1;
+        n = static_cast<size_t>(result);
+        return true;
+      }
+      shift += 7;
+    }
+    return false;
   }
 
-  bool direct_ = false;
-  bool reuse_storage_ = false;
-  WireReader wire_;
-  size_t payload_size_ = 0;
+  template <typename T>
+  static T load(const uint8_t* p) noexcept {
+    T v;
+    if constexpr (kLittleEndian || sizeof(T) == 1) {
+      std::memcpy(&v, p, sizeof(T));
+    } else {
+      uint8_t b[sizeof(T)];
+      for (size_t i = 0; i < sizeof(T); ++i) b[i] = p[sizeof(T) - 1 - i];
+      std::memcpy(&v, b, sizeof(T));
+    }
+    return v;
+  }
+
+  const uint8_t* cur_ = nullptr;
+  const uint8_t* end_ = nullptr;
+  size_t size_ = 0;
   ZResult status_ = NZ_OK;
   const char* text_ = "";
 };
-
-}  // namespace zenoh::ext
-
-namespace zenoh::detail {
-
-// The fast pass through the ADL hook `deserialize_in_place(WireReader&, T&)`:
-// true when the payload lies in one slice and all of it decoded. A failed
-// pass is run again through the Deserializer, for the failure's code, text
-// and partly filled value.
-template <typename T>
-bool decode_in_place(const ext::Deserializer& d, T& value) {
-  if (!d.reads_in_place()) return false;
-  ext::WireReader wire = d.in_place_reader();
-  return deserialize_in_place(wire, value) && wire.done();
-}
-
-template <typename T>
-ZResult decode_all(ext::Deserializer& d, T& value) {
-  if (deserialize_with_deserializer(d, value) && !d.is_done()) {
-    d.fail(NZ_EDESERIALIZE, "Payload contains more bytes than required for deserialization");
-  }
-  return d.status();
-}
-
-}  // namespace zenoh::detail
-
-namespace zenoh::ext {
-
-// Decodes a whole payload into T through the ADL hook
-// `deserialize_with_deserializer(Deserializer&, T&)`, which returns false on
-// failure. With no result slot the first failure throws ZException; with a
-// slot its code is stored and the partly filled value returned.
-template <typename T>
-T deserialize(BytesView payload, ZResult* err = nullptr, Deserializer::Reader reader = Deserializer::Reader::Fastest) {
-  T value{};
-  Deserializer d(payload, reader);
-  if (detail::decode_in_place(d, value)) {
-    if (err != nullptr) *err = NZ_OK;
-    return value;
-  }
-  if (d.reads_in_place()) value = T{};
-  const ZResult rc = detail::decode_all(d, value);
-  if (err != nullptr) {
-    *err = rc;
-  } else if (rc != NZ_OK) {
-    throw ZException(d.error_text(), rc);
-  }
-  return value;
-}
-
-template <typename T>
-T deserialize(const Bytes& payload, ZResult* err = nullptr, Deserializer::Reader reader = Deserializer::Reader::Fastest) {
-  return deserialize<T>(payload.view(), err, reader);
-}
-
-// Decodes a whole payload over `value`, reusing the storage it holds, for
-// callers that decode one message after another. Returns the first failure's
-// code; after a failure `value` holds a mix of old and new and must not be used.
-template <typename T>
-ZResult deserialize_into(BytesView payload, T& value) {
-  Deserializer d(payload);
-  if (detail::decode_in_place(d, value)) return NZ_OK;
-  // Both readers accept the same bytes and every decoding failure is
-  // NZ_EDESERIALIZE, so a failed fast pass needs no second, slower one.
-  if (d.reads_in_place()) return NZ_EDESERIALIZE;
-  d.reuse_storage(true);
-  return detail::decode_all(d, value);
-}
 
 }  // namespace zenoh::ext
