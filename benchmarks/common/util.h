@@ -1,12 +1,13 @@
-// Clocks, statistics, process figures and child processes for the benchmarks.
+// Clocks, statistics, process figures and peer processes for the benchmarks.
 #pragma once
-
-#include <sys/types.h>
 
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "support/child_process.h"
 
 namespace norvik::bench {
 
@@ -29,29 +30,12 @@ std::string UniqueSerial(const std::string& tag);
 std::string ExecutableDir();
 
 // A peer process spoken to line by line: commands on its stdin, answers on
-// its stdout. Ready once it prints a line starting with "ready"; killed (after
-// a "quit" and a grace period) when the handle goes.
-class Peer {
+// its stdout. Ready once it prints a line starting with "ready"; told "quit"
+// and killed after a grace period when the handle goes.
+class Peer : public test::ChildProcess {
  public:
-  explicit Peer(std::vector<std::string> argv, std::chrono::milliseconds ready_timeout = std::chrono::seconds(20));
-  Peer(const Peer&) = delete;
-  Peer& operator=(const Peer&) = delete;
-  ~Peer();
-
-  void Send(const std::string& line);
-  // The next line starting with `prefix` (others are skipped); throws
-  // std::runtime_error on time-out or when the peer exits.
-  std::string Expect(const std::string& prefix, std::chrono::milliseconds timeout = std::chrono::seconds(60));
-  pid_t pid() const { return pid_; }
-
- private:
-  bool ReadLine(std::string& line, std::chrono::steady_clock::time_point deadline);
-
-  pid_t pid_ = -1;
-  int in_fd_ = -1;
-  int out_fd_ = -1;
-  std::string pending_;
-  std::string name_;
+  explicit Peer(std::vector<std::string> argv, std::chrono::milliseconds ready_timeout = std::chrono::seconds(20))
+      : ChildProcess(std::move(argv), Options{ready_timeout, "quit"}) {}
 };
 
 // Splits a line at spaces.

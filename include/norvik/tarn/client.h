@@ -21,13 +21,14 @@
 #include <string>
 #include <utility>
 
+#include "norvik/tarn/export.h"
 #include "norvik/tarn/joint_group.h"
 #include "norvik/tarn/records.h"
 #include "norvik/tarn/stream_health.h"
 
 namespace norvik::tarn {
 
-class Client {
+class NORVIK_TARN_API Client {
  public:
   // Connects to robot `robot_sn` (for example "Abc 4s-123", used as
   // "Abc-4s-123"). With `verbose` false only the connection line is logged.
@@ -82,7 +83,7 @@ class Client {
   // group, as the robot reported them at connection.
   std::map<JointGroup, std::pair<uint32_t, uint64_t>> layout() const;
 
-  class Impl;
+  class NORVIK_TARN_LOCAL Impl;
 
  private:
   const Impl& impl() const;

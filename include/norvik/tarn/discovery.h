@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "norvik/tarn/export.h"
+
 namespace norvik::tarn {
 
 struct RobotInfo {
@@ -16,6 +18,6 @@ struct RobotInfo {
 // process's Zenoh session (see zenoh_config.h), opening it for the call when
 // no Client holds it. Blocks for the whole `timeout`, since robots on the
 // network are not counted in advance. Throws what opening the session throws.
-std::vector<RobotInfo> list_robots(std::chrono::milliseconds timeout = std::chrono::seconds(2));
+NORVIK_TARN_API std::vector<RobotInfo> list_robots(std::chrono::milliseconds timeout = std::chrono::seconds(2));
 
 }  // namespace norvik::tarn

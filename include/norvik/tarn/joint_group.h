@@ -5,6 +5,8 @@
 #include <map>
 #include <string>
 
+#include "norvik/tarn/export.h"
+
 namespace norvik::tarn {
 
 // A robot's joint groups. The value 1 is not used.
@@ -18,6 +20,6 @@ enum class JointGroup : int32_t {
 };
 
 // Every joint group with its name ("UNKNOWN", "ALL", "ARMS", ...).
-extern const std::map<JointGroup, std::string> kJointGroupNames;
+extern NORVIK_TARN_API const std::map<JointGroup, std::string> kJointGroupNames;
 
 }  // namespace norvik::tarn

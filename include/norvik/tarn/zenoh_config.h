@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "norvik/tarn/export.h"
+
 namespace norvik::tarn {
 
 // Zenoh's modes a program of ours runs in.
@@ -25,7 +27,7 @@ enum class ZenohMode {
   Peer,    // talks to other peers directly and through routers
 };
 
-class ZenohConfig {
+class NORVIK_TARN_API ZenohConfig {
  public:
   // Zenoh's default configuration.
   static ZenohConfig defaults();
@@ -49,11 +51,11 @@ class ZenohConfig {
   // "the Zenoh configuration file 'x' (ZENOH_CONFIG)", ...
   const std::string& description() const noexcept;
 
-  struct Data;  // the library's own view of it
+  struct NORVIK_TARN_LOCAL Data;  // the library's own view of it
 
  private:
-  friend void use_zenoh_config(const ZenohConfig& config);
-  friend ZenohConfig zenoh_config();
+  friend NORVIK_TARN_API void use_zenoh_config(const ZenohConfig& config);
+  friend NORVIK_TARN_API ZenohConfig zenoh_config();
   explicit ZenohConfig(std::shared_ptr<const Data> data) noexcept;
   std::shared_ptr<const Data> data_;
 };
@@ -61,12 +63,12 @@ class ZenohConfig {
 // Chooses the configuration of the process's next Zenoh session. Throws
 // std::logic_error, and changes nothing, while a session is open (a Client,
 // or a list_robots call, still holds it).
-void use_zenoh_config(const ZenohConfig& config);
+NORVIK_TARN_API void use_zenoh_config(const ZenohConfig& config);
 
 // The configuration the next session opens with: the one chosen, else from_env().
-ZenohConfig zenoh_config();
+NORVIK_TARN_API ZenohConfig zenoh_config();
 
 // True while the process's Zenoh session is open.
-bool zenoh_session_open();
+NORVIK_TARN_API bool zenoh_session_open();
 
 }  // namespace norvik::tarn

@@ -4,7 +4,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "support/child_process.h"
+#include "support/test_env.h"
 
 namespace norvik::test {
 
