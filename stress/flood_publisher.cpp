@@ -12,7 +12,10 @@
 // family; with "mixed" shapes every second one is inconsistent with the
 // robot (7 joints, or one Cartesian entry too many). Prints "ready" on
 // stdout once the publishers are declared, stops after --seconds (at most
-// 7200) or on SIGTERM/SIGINT, and writes its counters to --report.
+// 7200) or on SIGTERM/SIGINT, and writes its counters to --report. The
+// report file is made before "ready" and filled at the end only if it is
+// still there: a caller that removed it wants no counters, and a SIGTERM
+// that comes after the removal must not leave a new file behind.
 #include <signal.h>
 #include <sys/prctl.h>
 
@@ -164,6 +167,10 @@ int main(int argc, char** argv) {
   const auto basic = session.declare_publisher(zenoh::KeyExpr(prefix + "/basic_stream_data"));
   const auto extra = session.declare_publisher(zenoh::KeyExpr(prefix + "/extra_stream_data"));
   GarbageMaker garbage(o.seed);
+  if (!o.report.empty() && !std::ofstream(o.report)) {
+    std::fprintf(stderr, "tarn_flood: cannot write %s\n", o.report.c_str());
+    return 1;
+  }
   std::printf("ready %s\n", prefix.c_str());
   std::fflush(stdout);
 
@@ -231,6 +238,10 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(garbage.prefix), static_cast<unsigned long long>(garbage.bad_bool),
                 static_cast<unsigned long long>(rogue_sent), static_cast<unsigned long long>(rogue_inconsistent));
   std::fprintf(stderr, "tarn_flood: stopped: %s", line);
-  if (!o.report.empty()) std::ofstream(o.report) << line;
+  if (!o.report.empty()) {
+    // Opened for update, which never creates it: a removed report stays removed.
+    std::fstream report(o.report, std::ios::in | std::ios::out);
+    if (report) report << line;
+  }
   return 0;
 }

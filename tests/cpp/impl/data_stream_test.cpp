@@ -1,7 +1,10 @@
 // The stream store: subscriptions, whole samples under concurrency, getters.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
+#include <new>
 #include <thread>
 
 #include "impl/data_stream.h"
@@ -133,18 +136,46 @@ TEST_F(DataStreamTest, ExtraSamplesArePublishedIndependently) {
 }
 
 TEST_F(DataStreamTest, DestroyingWhileSamplesArriveIsSafe) {
-  std::atomic<bool> stop{false};
-  std::thread publisher([&] {
-    const auto d = test::UniformBasic({3}, 7, 1.0f, 1);
-    while (!stop) robot_->PublishBasic(d);
+  // Each store lives in `room`; once it is destroyed the room is filled with
+  // a pattern, which a handler still running for it would overwrite (or
+  // crash on) while the samples keep coming.
+  struct Publishing {
+    std::atomic<bool> stop{false};
+    std::thread thread;
+    ~Publishing() {
+      stop = true;
+      if (thread.joinable()) thread.join();
+    }
+  } publishing;
+  const auto d = test::UniformBasic({3}, 7, 1.0f, 1);
+  publishing.thread = std::thread([&] {
+    while (!publishing.stop) robot_->PublishBasic(d);
   });
+  constexpr unsigned char kPattern = 0xA5;
+  alignas(DataStream) std::array<unsigned char, sizeof(DataStream)> room;
   for (int i = 0; i < 20; ++i) {
-    auto store = std::make_unique<DataStream>();
-    store->Init(zenoh_mdw::RealtimeNode{zenoh_mdw::GetSharedZenohSession()}, serial_);
-    WaitFor([&] { return store->BasicReceived() > 0; }, std::chrono::milliseconds(500));
+    bool received = false;
+    std::map<JointGroup, tarn::RobotStates> states;
+    {
+      struct Tenant {
+        DataStream* store;
+        ~Tenant() { store->~DataStream(); }
+      } tenant{new (room.data()) DataStream()};
+      tenant.store->Init(zenoh_mdw::RealtimeNode{zenoh_mdw::GetSharedZenohSession()}, serial_);
+      received = WaitFor([&] { return tenant.store->BasicReceived() > 0; });
+      states = tenant.store->GetRobotStates(kArm, kArmStart, kArmDoF);
+    }
+    room.fill(kPattern);
+    const uint64_t seen = stream_.BasicReceived();
+
+    ASSERT_TRUE(received) << "cycle " << i;
+    ASSERT_EQ(states.size(), 1u);
+    EXPECT_EQ(states.at(JointGroup::ARM_1).q, std::vector<double>(7, 1.0));
+    // more samples arrive (the fixture's store takes them), none of them here
+    ASSERT_TRUE(WaitFor([&] { return stream_.BasicReceived() > seen + 10; })) << "cycle " << i;
+    EXPECT_TRUE(std::all_of(room.begin(), room.end(), [](unsigned char b) { return b == kPattern; }))
+        << "cycle " << i << ": a destroyed store was written to";
   }
-  stop = true;
-  publisher.join();
 }
 
 }  // namespace
