@@ -4,6 +4,8 @@
 #         (leaks are errors: LeakSanitizer runs at each test's exit)
 #   tsan  the concurrency tests with ThreadSanitizer
 #   fuzz  each libFuzzer target for FUZZ_SECONDS (default 5) over its corpus
+# The builds go to build-asan, build-tsan and build-fuzz (ASAN_BUILD_DIR,
+# TSAN_BUILD_DIR and FUZZ_BUILD_DIR move them).
 # With no argument runs all three. Each prints how long it took and its
 # verdict; a stage that fails does not stop the next, and the exit status is
 # non-zero when any failed.
@@ -11,6 +13,8 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 stages=("$@")
+asan_dir=${ASAN_BUILD_DIR:-build-asan}
+tsan_dir=${TSAN_BUILD_DIR:-build-tsan}
 ((${#stages[@]})) || stages=(asan tsan fuzz)
 SKIP_BUILD=1 "$root/tools/setup.sh"
 common=(-G Ninja -DPython3_EXECUTABLE="$root/.venv/bin/python" -DNORVIK_TARN_BUILD_PYTHON=OFF
@@ -26,18 +30,18 @@ configure() {  # dir flags
 tsan_filter='DataStream*:SimClientTest.Readers*:RpcClientTest.Concurrent*:SharedSession*:Subscriber*:ClientTest.TwoClients*:ClientTest.StreamAccessors*'
 
 asan() {
-  configure build-asan "-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
-  cmake --build build-asan --target norvik_tarn_tests tarn_flood
+  configure "$asan_dir" "-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
+  cmake --build "$asan_dir" --target norvik_tarn_tests tarn_flood
   # the install and exported-symbol checks are about the shared library, which this build leaves out
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    tools/isolated ctest --test-dir build-asan --output-on-failure --timeout 300 -E '^(install|library)\.'
+    tools/isolated ctest --test-dir "$asan_dir" --output-on-failure --timeout 300 -E '^(install|library)\.'
 }
 
 tsan() {
-  configure build-tsan "-fsanitize=thread"
-  cmake --build build-tsan --target norvik_tarn_tests tarn_flood
+  configure "$tsan_dir" "-fsanitize=thread"
+  cmake --build "$tsan_dir" --target norvik_tarn_tests tarn_flood
   TSAN_OPTIONS="suppressions=$root/tests/sanitizers/tsan.supp halt_on_error=1" \
-    tools/isolated build-tsan/bin/norvik_tarn_tests --gtest_filter="$tsan_filter"
+    tools/isolated "$tsan_dir/bin/norvik_tarn_tests" --gtest_filter="$tsan_filter"
 }
 
 fuzz() {
