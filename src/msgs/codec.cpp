@@ -20,6 +20,16 @@ void Check(zenoh::ZResult rc, const char* text) {
   if (rc != NZ_OK) throw zenoh::ZException(text, rc);
 }
 
+// A whole message, read on a copy of the deserializer that the compiler can
+// keep in registers; `d` then learns where it ended and how.
+template <typename T>
+bool ReadMessage(zenoh::ext::Deserializer& d, T& message) {
+  zenoh::ext::Deserializer local = d;
+  const bool ok = serdetail::Read(local, message);
+  d = local;
+  return ok;
+}
+
 }  // namespace
 
 zenoh::Bytes SerializeMessage(const RPCRequest& request) {
@@ -35,16 +45,16 @@ zenoh::Bytes SerializeMessage(const AllBasicStreamData& data) { return Serialize
 zenoh::Bytes SerializeMessage(const AllExtraStreamData& data) { return SerializeRecord(data); }
 
 bool deserialize_with_deserializer(zenoh::ext::Deserializer& d, RPCRequest& message) {
-  return serdetail::ReadMessage(d, message);
+  return ReadMessage(d, message);
 }
 bool deserialize_with_deserializer(zenoh::ext::Deserializer& d, RPCReply& message) {
-  return serdetail::ReadMessage(d, message);
+  return ReadMessage(d, message);
 }
 bool deserialize_with_deserializer(zenoh::ext::Deserializer& d, AllBasicStreamData& message) {
-  return serdetail::ReadMessage(d, message);
+  return ReadMessage(d, message);
 }
 bool deserialize_with_deserializer(zenoh::ext::Deserializer& d, AllExtraStreamData& message) {
-  return serdetail::ReadMessage(d, message);
+  return ReadMessage(d, message);
 }
 
 }  // namespace norvik::zenoh_msgs::tarn_msg

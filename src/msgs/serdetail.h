@@ -168,14 +168,4 @@ struct Des<std::vector<std::vector<float>>> {
   }
 };
 
-// A whole message, read on a copy of the reader that the compiler can keep
-// in registers; `d` then learns where it ended and how.
-template <typename T>
-bool ReadMessage(Deserializer& d, T& message) {
-  Deserializer local = d;
-  const bool ok = Read(local, message);
-  d = local;
-  return ok;
-}
-
 }  // namespace norvik::zenoh_msgs::serdetail

@@ -34,7 +34,7 @@ class Deserializer {
   size_t payload_size() const noexcept { return size_; }
 
   // Records a failure unless one is already recorded; returns false.
-  bool fail(ZResult code, const char* text) noexcept {
+  [[gnu::always_inline]] bool fail(ZResult code, const char* text) noexcept {
     if (ok()) {
       status_ = code;
       text_ = text;
@@ -44,14 +44,14 @@ class Deserializer {
   }
 
   template <typename T>
-  bool read(T& v) noexcept {
+  [[gnu::always_inline]] bool read(T& v) noexcept {
     static_assert(std::is_arithmetic_v<T> && !std::is_same_v<T, bool>);
     if (__builtin_expect(left() < sizeof(T), 0)) return fail_read();
     v = load<T>(cur_);
     cur_ += sizeof(T);
     return true;
   }
-  bool read(bool& v) noexcept {
+  [[gnu::always_inline]] bool read(bool& v) noexcept {
     if (__builtin_expect(left() < 1 || *cur_ > 1, 0)) return fail_read();
     v = *cur_++ == 1;
     return true;
@@ -59,7 +59,7 @@ class Deserializer {
 
   // `n` values without a length prefix.
   template <typename T>
-  bool read_n(T* out, size_t n) noexcept {
+  [[gnu::always_inline]] bool read_n(T* out, size_t n) noexcept {
     static_assert(std::is_arithmetic_v<T> && !std::is_same_v<T, bool>);
     if (__builtin_expect(n > left() / sizeof(T), 0)) {
       // zenoh-ext's read_exact copies what there is before it fails
@@ -87,7 +87,7 @@ class Deserializer {
   // having read nothing, when the caller must take the general path, which
   // sees every fault.
   template <typename T>
-  bool try_read_fixed(T* out, size_t n) noexcept {
+  [[gnu::always_inline]] bool try_read_fixed(T* out, size_t n) noexcept {
     if (n >= 0x80 || left() < 1 + n * sizeof(T) || *cur_ != n) return false;
     const uint8_t* body = cur_ + 1;
     if constexpr (std::is_same_v<T, bool>) {
@@ -109,7 +109,7 @@ class Deserializer {
   // tenth byte above 1. Lengths that could not fit in the payload at
   // `min_element_size` bytes an element are rejected here, so no caller ever
   // reserves for a forged length.
-  bool read_sequence_length(size_t& n, size_t min_element_size = 1) noexcept {
+  [[gnu::always_inline]] bool read_sequence_length(size_t& n, size_t min_element_size = 1) noexcept {
     if (__builtin_expect(!read_length(n) || (min_element_size > 0 && n > size_ / min_element_size), 0)) {
       return fail(NZ_EDESERIALIZE, "Deserialization failure:: Failed to read sequence length");
     }
@@ -163,10 +163,10 @@ class Deserializer {
   static constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 
   size_t left() const noexcept { return static_cast<size_t>(end_ - cur_); }
-  bool fail_read() noexcept { return fail(NZ_EDESERIALIZE, "Deserialization failure"); }
+  [[gnu::always_inline]] bool fail_read() noexcept { return fail(NZ_EDESERIALIZE, "Deserialization failure"); }
 
   // Moves the cursor past the length only when it is whole.
-  bool read_length(size_t& n) noexcept {
+  [[gnu::always_inline]] bool read_length(size_t& n) noexcept {
     static_assert(sizeof(size_t) == 8, "64-bit lengths expected");
     uint64_t result = 0;
     unsigned shift = 0;
