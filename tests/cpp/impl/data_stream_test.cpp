@@ -139,6 +139,7 @@ TEST_F(DataStreamTest, DestroyingWhileSamplesArriveIsSafe) {
   // Each store lives in `room`; once it is destroyed the room is filled with
   // a pattern, which a handler still running for it would overwrite (or
   // crash on) while the samples keep coming.
+  const auto d = test::UniformBasic({3}, 7, 1.0f, 1);  // outlives the publishing thread
   struct Publishing {
     std::atomic<bool> stop{false};
     std::thread thread;
@@ -147,7 +148,6 @@ TEST_F(DataStreamTest, DestroyingWhileSamplesArriveIsSafe) {
       if (thread.joinable()) thread.join();
     }
   } publishing;
-  const auto d = test::UniformBasic({3}, 7, 1.0f, 1);
   publishing.thread = std::thread([&] {
     while (!publishing.stop) robot_->PublishBasic(d);
   });
