@@ -19,11 +19,13 @@ def authority(directory, name):
 
 
 def issue(ca, name, ip=None):
-    """A certificate for `name` (and `ip`, as a subject alternative name) signed by `ca`: (certificate, key)."""
+    """A certificate for `name` (and `ip`, one address or a list, as subject alternative names) signed by `ca`:
+    (certificate, key)."""
     ca_cert, ca_key = ca
     d = ca_cert.parent
     cert, key, csr, ext = d / (name + ".pem"), d / (name + ".key"), d / (name + ".csr"), d / (name + ".ext")
-    names = ["DNS:" + name] + (["IP:" + ip] if ip else [])
+    ips = [ip] if isinstance(ip, str) else list(ip or [])
+    names = ["DNS:" + name] + ["IP:" + a for a in ips]
     ext.write_text("subjectAltName=%s\nbasicConstraints=CA:FALSE\n" % ",".join(names))
     _openssl("req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-subj", "/CN=" + name,
              "-keyout", key, "-out", csr, cwd=d)

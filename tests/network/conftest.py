@@ -96,10 +96,12 @@ class Routed:
 
     # -- the robot ----------------------------------------------------------
 
-    def start_robot(self, *args):
+    def start_robot(self, *args, config=None):
+        """tarn-sim on the robot's host, connected to ROBOT_SIDE or through the Zenoh file `config`."""
         from tarn_sim.testing import SimProcess
 
-        self.sim = SimProcess(self.serial, "--connect", ROBOT_SIDE, *args, python=sys.executable,
+        network = ("--config", config) if config else ("--connect", ROBOT_SIDE)
+        self.sim = SimProcess(self.serial, *network, *args, python=sys.executable,
                               command_prefix=self.robot.command([]))
         self.sim.start()
         return self.sim
