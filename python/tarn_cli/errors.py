@@ -13,3 +13,9 @@ class CliError(Exception):
     def __init__(self, message, status=FAILED):
         super().__init__(message)
         self.status = status
+
+
+def missing_package(doing, package, extra):
+    """The error for an optional package that is not installed: what to install from a checkout too."""
+    return CliError("%s needs %s (pip install %s, or pip install 'norviktarn[%s]' for the version tested with it)"
+                    % (doing, package, package, extra), FAILED)

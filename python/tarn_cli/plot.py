@@ -6,8 +6,8 @@ import math
 import os
 
 from .columns import split
-from .errors import FAILED, USAGE, CliError
-from .writers import is_parquet, load_pyarrow
+from .errors import FAILED, USAGE, CliError, missing_package
+from .writers import check_creatable, is_parquet, load_pyarrow
 
 HELP = "plot a recording's joint positions, velocities, torques and TCP wrench over time"
 DESCRIPTION = """\
@@ -19,6 +19,13 @@ matplotlib."""
 
 PANELS = (("q", "joint position"), ("dq", "joint velocity"), ("tau", "joint torque"))
 FORCE, MOMENT = ("fx", "fy", "fz"), ("mx", "my", "mz")
+# the arms' joints turn; an external axis may be a linear track, and nothing in a recording says which
+UNITS = {"q": "rad", "dq": "rad/s", "tau": "N·m", "force": "N", "moment": "N·m"}
+EXT_AXIS_UNITS = {"q": "rad or m", "dq": "rad/s or m/s", "tau": "N·m or N"}
+
+
+def unit(group, quantity):
+    return (EXT_AXIS_UNITS if group == "EXT_AXIS" else {}).get(quantity, UNITS[quantity])
 
 
 def add_parser(sub, common):
@@ -109,14 +116,44 @@ def times(sec, nsec, recv):
     return [t - recv[0] for t in recv], "arrival time"
 
 
-def draw(path, out, groups=None, dpi=100, max_points=20000):
+def load_pyplot():
     try:
         import matplotlib
     except ImportError:
-        raise CliError("plotting needs matplotlib (pip install 'norviktarn[plot]')", FAILED) from None
+        raise missing_package("plotting", "matplotlib", "plot") from None
     matplotlib.use("Agg")  # no display needed
     import matplotlib.pyplot as plt
 
+    return plt
+
+
+def check_output(out):
+    """Fails before any reading or drawing when the picture could not be written."""
+    from matplotlib.backend_bases import FigureCanvasBase
+
+    kinds = FigureCanvasBase.get_supported_filetypes()
+    suffix = os.path.splitext(out)[1][1:].lower()
+    if suffix and suffix not in kinds:
+        raise CliError("cannot write %s: matplotlib writes no .%s pictures (it writes %s)"
+                       % (out, suffix, ", ".join("." + k for k in sorted(kinds))), USAGE)
+    check_creatable(out)
+
+
+def draw(path, out, groups=None, dpi=100, max_points=20000):
+    plt = load_pyplot()
+    check_output(out)
+    fig, samples, names = figure(plt, path, groups, max_points)
+    try:
+        fig.savefig(out, dpi=dpi)
+    except (OSError, ValueError) as e:
+        raise CliError("cannot write %s: %s" % (out, e), FAILED) from None
+    finally:
+        plt.close(fig)
+    return samples, names
+
+
+def figure(plt, path, groups=None, max_points=20000):
+    """The recording's figure: a row of panels per joint group; (figure, states samples, groups drawn)."""
     if not os.path.exists(path):
         raise CliError("cannot read %s: no such file" % path, FAILED)
     sec, nsec, recv, data, wanted = (read_parquet if is_parquet(path) else read_csv)(path)
@@ -151,14 +188,16 @@ def draw(path, out, groups=None, dpi=100, max_points=20000):
             for j in joints:
                 ax.plot(t, series(group, field, j), linewidth=0.9, label=j)
             ax.set_title("%s %s" % (group, title), fontsize=9)
+            ax.set_ylabel("%s [%s]" % (field, unit(group, field)), fontsize=8)
             if field == "q" and joints:
                 ax.legend(title="joint", fontsize=6, title_fontsize=6, ncol=2 if len(joints) > 7 else 1,
                           loc="upper right")
-        for ax, components, title in ((row[3], FORCE, "TCP force (world)"), (row[4], MOMENT, "TCP moment (world)")):
+        for ax, components, quantity in ((row[3], FORCE, "force"), (row[4], MOMENT, "moment")):
             present = [c for c in components if c in parts(group, "tcp_wrench")]
             for c in present:
                 ax.plot(t, series(group, "tcp_wrench", c), linewidth=0.9, label=c)
-            ax.set_title("%s %s" % (group, title), fontsize=9)
+            ax.set_title("%s TCP %s (world)" % (group, quantity), fontsize=9)
+            ax.set_ylabel("%s [%s]" % (quantity, unit(group, quantity)), fontsize=8)
             if present:
                 ax.legend(fontsize=6, loc="upper right")
         for ax in row:
@@ -168,13 +207,7 @@ def draw(path, out, groups=None, dpi=100, max_points=20000):
         ax.set_xlabel("%s [s]" % clock, fontsize=8)
     fig.suptitle("%s: %d states samples over %.2f s" % (os.path.basename(path), len(recv), t[-1] if t else 0.0),
                  fontsize=10)
-    try:
-        fig.savefig(out, dpi=dpi)
-    except (OSError, ValueError) as e:
-        raise CliError("cannot write %s: %s" % (out, e), FAILED) from None
-    finally:
-        plt.close(fig)
-    return len(recv), names
+    return fig, len(recv), names
 
 
 def run(args, log):

@@ -9,6 +9,7 @@ import time
 from . import robot
 from .columns import Layout
 from .errors import FAILED, USAGE, CliError
+from .losses import Losses
 from .progress import Progress
 from .writers import Rows, check_writable, open_writer
 
@@ -22,10 +23,12 @@ per value, named GROUP.FIELD.PART (ARM_1.q.1, ARM_1.tcp_wrench.fz, ...);
 commanded values), `index` is the client's sample number on that stream,
 stamp_sec/stamp_nanosec the robot's time stamp (extra rows carry the stamp
 of the states sample they followed) and received_at the local arrival time
-(monotonic seconds). A progress line on stderr shows the samples and drops;
-the summary on stdout gives samples, gaps in the robot's stamps, drops and
-CPU. Exits with 1 when the file misses a sample (a gap in the stamps, a
-sample dropped or malformed)."""
+(monotonic seconds). A progress line on stderr shows the samples and what
+the file lacks, the summary on stdout and the exit message the same counts:
+samples that never arrived (gaps in the robot's stamps: not sent, or lost on
+the network), samples dropped by the tool (its queue was full) and malformed
+ones; the summary gives the stamps and CPU too. Exits with 1 when the file
+misses a sample."""
 
 POLL = 0.01    # seconds between looks at empty queues
 BATCH = 200    # samples taken from one stream before looking at the other
@@ -140,6 +143,7 @@ def run(args, log):
         raise CliError("--duration must be more than 0 seconds", USAGE)
     if args.queue < 1:
         raise CliError("--queue must be at least 1", USAGE)
+    name = robot.normalise_serial(args.serial)
     check_writable(args.out)
     norviktarn = robot.load_module()
     robot.use_network(args)
@@ -154,7 +158,7 @@ def run(args, log):
         size = os.path.getsize(args.out)
     finally:
         del client
-    return _summary(args, writer, size, *result)
+    return _summary(args, name, writer, size, *result)
 
 
 def _record(client, norviktarn, layout, writer, args):
@@ -188,8 +192,8 @@ def _record(client, norviktarn, layout, writer, args):
         return "more"
 
     def lost():
-        malformed = {k: client.stream_health(v).malformed - before[k].malformed for k, v in kinds.items()}
-        return _lost(tallies, {k: t.index_gaps for k, t in tallies.items()}, malformed)
+        now = {k: client.stream_health(v) for k, v in kinds.items()}
+        return Losses.count(tallies, before, now)
 
     usage0 = resource.getrusage(resource.RUSAGE_SELF)
     client.start_sample_queues(args.queue)
@@ -222,18 +226,14 @@ def _record(client, norviktarn, layout, writer, args):
     cpu = (usage1.ru_utime - usage0.ru_utime + usage1.ru_stime - usage0.ru_stime) / max(1e-9, busy)
     for t in tallies.values():
         t.finish()
-    progress.finish(elapsed, tallies["basic"].recorded, tallies["extra"].recorded, lost(), lag)
-    after = {k: client.stream_health(v) for k, v in kinds.items()}
-    return tallies, before, after, elapsed, cpu
+    losses = lost()
+    progress.finish(elapsed, tallies["basic"].recorded, tallies["extra"].recorded, losses, lag)
+    return tallies, losses, elapsed, cpu
 
 
-def _summary(args, writer, size, tallies, before, after, elapsed, cpu):
-    queue_dropped = {k: after[k].queue_dropped - before[k].queue_dropped for k in after}
-    malformed = {k: after[k].malformed - before[k].malformed for k in after}
-    # the index numbers every sample the client took: a hole is a sample the tool lost
-    dropped = {k: max(queue_dropped[k], tallies[k].index_gaps) for k in tallies}
+def _summary(args, name, writer, size, tallies, losses, elapsed, cpu):
     lines = ["recorded %.1f s of %s to %s (%s, %d rows, %.1f MB)"
-             % (elapsed, robot.normalise_serial(args.serial), args.out, writer.kind, writer.rows, size / 1e6)]
+             % (elapsed, name, args.out, writer.kind, writer.rows, size / 1e6)]
     for kind, t in tallies.items():
         line = "  %-6s %d samples" % (kind, t.recorded)
         expected = t.expected()
@@ -241,8 +241,7 @@ def _summary(args, writer, size, tallies, before, after, elapsed, cpu):
             line += ", stamps %s .. %s s in steps of %.3f ms: %d expected, %d missing" % (
                 _sec(t.first_stamp), _sec(t.last_stamp), t.step / 1e6, expected, t.stamp_missing)
         lines.append(line)
-    lines.append("  lost   %d dropped by the tool, %d malformed (queue: %d samples a stream)"
-                 % (sum(dropped.values()), sum(malformed.values()), args.queue))
+    lines.append("  lost   %s (queue: %d samples a stream)" % (losses, args.queue))
     notes = []
     backwards = sum(t.backwards for t in tallies.values())
     if backwards:
@@ -254,17 +253,9 @@ def _summary(args, writer, size, tallies, before, after, elapsed, cpu):
         lines.append("  note   " + "; ".join(notes))
     lines.append("  CPU    %.0f%% of one core while recording" % (cpu * 100))
     print("\n".join(lines))
-    lost = _lost(tallies, dropped, malformed)
-    if lost:
-        raise CliError("%s misses %d samples" % (args.out, lost), FAILED)
+    if losses.total:
+        raise CliError("%s misses %d samples: %s" % (args.out, losses.total, losses), FAILED)
     return 0
-
-
-def _lost(tallies, dropped, malformed):
-    """Samples the file lacks. A gap in the robot's stamps also shows a sample the tool dropped or that
-    did not decode, so the basic stream counts the larger; the extra stream has no stamps of its own."""
-    basic = max(tallies["basic"].stamp_missing, dropped["basic"] + malformed["basic"])
-    return basic + dropped["extra"] + malformed["extra"]
 
 
 def _sec(ns):

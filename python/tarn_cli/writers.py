@@ -10,7 +10,7 @@ import operator
 import os
 
 from .columns import COMMON, STATUS
-from .errors import FAILED, CliError
+from .errors import FAILED, CliError, missing_package
 
 PARQUET_SUFFIXES = (".parquet", ".pq")
 
@@ -147,7 +147,7 @@ def load_pyarrow():
         import pyarrow
         import pyarrow.parquet
     except ImportError:
-        raise CliError("writing Parquet needs pyarrow (pip install 'norviktarn[parquet]')", FAILED) from None
+        raise missing_package("writing Parquet", "pyarrow", "parquet") from None
     return pyarrow
 
 
@@ -213,6 +213,11 @@ def check_writable(path):
     """Fails early (before connecting) when the file cannot be made or Parquet cannot be written."""
     if is_parquet(path):
         load_pyarrow()
+    check_creatable(path)
+
+
+def check_creatable(path):
+    """Fails when the file's folder is missing, or the file cannot be made or replaced there."""
     folder = os.path.dirname(os.path.abspath(path))
     if not os.path.isdir(folder):
         raise CliError("cannot write %s: no folder %s" % (path, folder), FAILED)

@@ -110,7 +110,8 @@ def test_parquet_without_pyarrow_is_one_line(tmp_path):
     done = tarn("record", "AB-CD-77", "--out", tmp_path / "run.parquet", "--duration", "1",
                 env=_without(tmp_path, "pyarrow"))
     assert done.returncode == 1, done
-    one_error_line(done, "tarn: writing Parquet needs pyarrow (pip install 'norviktarn[parquet]')")
+    one_error_line(done, "tarn: writing Parquet needs pyarrow (pip install pyarrow, or pip install 'norviktarn[parquet]' "
+                         "for the version tested with it)")
     assert not (tmp_path / "run.parquet").exists()
 
 
@@ -118,7 +119,8 @@ def test_plot_without_matplotlib_is_one_line(tmp_path):
     (tmp_path / "run.csv").write_text("stream,index,stamp_sec,stamp_nanosec,received_at\n")
     done = tarn("plot", tmp_path / "run.csv", "--out", tmp_path / "run.png", env=_without(tmp_path, "matplotlib"))
     assert done.returncode == 1, done
-    one_error_line(done, "tarn: plotting needs matplotlib (pip install 'norviktarn[plot]')")
+    one_error_line(done, "tarn: plotting needs matplotlib (pip install matplotlib, or pip install 'norviktarn[plot]' "
+                         "for the version tested with it)")
 
 
 def test_plot_of_a_missing_file_is_one_line(tmp_path):

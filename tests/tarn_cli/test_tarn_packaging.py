@@ -13,7 +13,7 @@ import pytest
 from tarn_cli_support import BUILD_DIR, ROOT, one_error_line, require_isolation
 
 TOOL_FILES = {"__init__.py", "__main__.py", "cli.py", "columns.py", "errors.py", "fmt.py", "health.py", "info.py",
-              "liblog.py", "names.py", "plot.py", "progress.py", "record.py", "robot.py", "discover.py",
+              "liblog.py", "losses.py", "names.py", "plot.py", "progress.py", "record.py", "robot.py", "discover.py",
               "terminal.py", "view.py", "watch.py", "writers.py"}
 
 
@@ -101,7 +101,8 @@ def test_the_installed_command_talks_to_a_robot(wheel, tmp_path, start_robot):
     done = subprocess.run([tarn, "record", robot.serial, "--duration", "1", "--out", "x.parquet"], cwd=tmp_path,
                           env=env, capture_output=True, text=True, timeout=120)
     assert done.returncode == 1
-    one_error_line(done, "tarn: writing Parquet needs pyarrow (pip install 'norviktarn[parquet]')")
+    one_error_line(done, "tarn: writing Parquet needs pyarrow (pip install pyarrow, or pip install 'norviktarn[parquet]' "
+                         "for the version tested with it)")
     done = subprocess.run([tarn, "record", robot.serial, "--duration", "1", "--out", "x.csv", "--quiet"],
                           cwd=tmp_path, env=env, capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stdout + done.stderr

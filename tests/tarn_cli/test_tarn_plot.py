@@ -1,10 +1,11 @@
 """tarn plot: a recording made by tarn record turned into a picture with every group's panels."""
 
 import struct
+import sys
 
 import pytest
 
-from tarn_cli_support import one_error_line, tarn
+from tarn_cli_support import TOOL_DIR, one_error_line, tarn
 
 TAB_BLUE, TAB_ORANGE, TAB_GREEN = (31, 119, 180), (255, 127, 14), (44, 160, 44)
 
@@ -74,3 +75,33 @@ def test_plot_of_a_recording_without_states_rows(tmp_path):
     done = tarn("plot", path, "--out", tmp_path / "x.png")
     assert done.returncode == 1, done
     one_error_line(done, "tarn: %s has no states samples to plot" % path)
+
+
+@pytest.mark.parametrize("out, status, message", [
+    ("run.xyz", 2, "tarn: {out}: matplotlib writes no .xyz pictures (it writes "),
+    ("no/run.png", 1, "tarn: {out}: no folder {folder}"),
+])
+def test_plot_checks_its_output_before_reading(tmp_path, out, status, message):
+    # the recording does not exist: a tool that read it first would say so instead
+    out = tmp_path / out
+    done = tarn("plot", tmp_path / "none.csv", "--out", out)
+    assert done.returncode == status, done
+    one_error_line(done, message.format(out="cannot write %s" % out, folder=out.parent))
+    assert not out.exists()
+
+
+def test_every_axis_carries_its_unit(recordings):
+    sys.path.insert(0, str(TOOL_DIR))
+    from tarn_cli import plot
+
+    plt = plot.load_pyplot()
+    fig, _, names = plot.figure(plt, str(recordings["run.parquet"][0]))
+    try:
+        labels = [[ax.get_ylabel() for ax in fig.axes[5 * i:5 * i + 5]] for i in range(len(names))]
+    finally:
+        plt.close(fig)
+    arm = ["q [rad]", "dq [rad/s]", "tau [N·m]", "force [N]", "moment [N·m]"]
+    # the external axis may turn or slide
+    track = ["q [rad or m]", "dq [rad/s or m/s]", "tau [N·m or N]", "force [N]", "moment [N·m]"]
+    assert dict(zip(names, labels)) == {"ARMS": arm, "ARM_1": arm, "ARM_2": arm, "EXT_AXIS": track}
+    assert all(ax.get_xlabel() == "robot time [s]" for ax in fig.axes[-5:])

@@ -5,6 +5,7 @@ import re
 import resource
 import signal
 import struct
+import time
 
 import pytest
 
@@ -81,7 +82,8 @@ def test_record_keeps_every_sample_at_1khz(start_robot, tmp_path):
             assert fig["index_holes"] == 0, (stream, fig, done)
             assert fig["recorded"] > 1000, (stream, fig)
             assert all(s > 0 and s % PERIOD_NS[1000] == 0 for s in fig["odd_steps"]), (stream, fig)
-        assert "  lost   0 dropped by the tool, 0 malformed (queue: 10000 samples a stream)" in done.stdout, done
+        assert ("  lost   %d never arrived, 0 dropped by the tool, 0 malformed (queue: 10000 samples a stream)"
+                % figures["basic"]["dropped"]) in done.stdout, done
         assert summary_figures(done.stdout, "basic") == (figures["basic"]["recorded"], figures["basic"]["expected"],
                                                           figures["basic"]["dropped"]), done
         assert figures["basic"]["last"] <= sim["samples"] * PERIOD_NS[1000]
@@ -92,7 +94,8 @@ def test_record_keeps_every_sample_at_1khz(start_robot, tmp_path):
             return
         # a hole in the stamps with an unbroken index: the sample never reached this client
         assert done.returncode == 1, done
-        one_error_line(done, "tarn: %s misses %d samples" % (out, figures["basic"]["dropped"]))
+        one_error_line(done, "tarn: %s misses %d samples: %d never arrived, 0 dropped by the tool, 0 malformed"
+                       % (out, figures["basic"]["dropped"], figures["basic"]["dropped"]))
     pytest.fail("the robot's link dropped samples in each of 3 runs (index unbroken each time): %s" % attempts)
 
 
@@ -205,7 +208,8 @@ def test_ctrl_c_ends_the_recording_with_a_whole_file(dual_robot, tmp_path):
             proc.kill()
     assert proc.returncode == 0, (stdout, stderr)
     assert stdout.startswith("recorded "), stdout
-    assert re.search(r"^recording: [\d.]+ s  basic \d+  extra \d+  dropped 0  lag \d+ ms$", stderr, re.M), stderr
+    assert re.search(r"^recording: [\d.]+ s  basic \d+  extra \d+  lost: 0 never arrived, 0 dropped by the tool, "
+                     r"0 malformed  lag \d+ ms$", stderr, re.M), stderr
     rows = heads(out)
     assert summary_figures(stdout, "basic")[0] == sum(1 for r in rows if r[0] == "basic")
     with open(out) as f:
@@ -220,12 +224,14 @@ def test_malformed_samples_are_counted_as_missing(start_robot, tmp_path):
     assert done.returncode == 1, done
     recorded, expected, missing = summary_figures(done.stdout, "basic")
     assert recorded + missing == expected and missing == pytest.approx(expected / 4, abs=5), done
-    malformed = int(re.search(r"^  lost   0 dropped by the tool, (\d+) malformed \(queue: 10000 samples a stream\)$",
-                              done.stdout, re.M).group(1))
+    never, malformed = (int(v) for v in re.search(r"^  lost   (\d+) never arrived, 0 dropped by the tool, (\d+) malformed "
+                                                  r"\(queue: 10000 samples a stream\)$", done.stdout, re.M).groups())
+    assert never <= 3, done  # the spoilt samples are not counted twice
     # one spoilt sample may fall before the first and one after the last recorded
     # stamp (counted, but not missing); a busy machine may also lose a few in transit
     assert -2 <= missing - malformed <= 3, done
-    one_error_line(done, "tarn: %s misses " % out)
+    one_error_line(done, "tarn: %s misses %d samples: %d never arrived, 0 dropped by the tool, %d malformed"
+                   % (out, never + malformed, never, malformed))
     # the file holds the good samples, stamps a whole number of periods apart
     steps = {b[2] - a[2] for a, b in zip(heads(out), heads(out)[1:]) if a[0] == b[0] == "basic"}
     assert steps <= {PERIOD_NS[200], 2 * PERIOD_NS[200], 3 * PERIOD_NS[200]}, steps
@@ -260,3 +266,31 @@ def test_an_inconsistent_robot_gets_rows_without_joint_data(start_robot, tmp_pat
     assert all(len(line.split(",")) == width for line in lines)
     empty = [line for line in lines if line.startswith("basic,") and line.split(",")[2] == ""]
     assert empty and all(set(line.strip().split(",")[49:]) == {""} for line in empty)
+
+
+def test_a_paused_robot_shows_as_never_arrived_everywhere(start_robot, session, tmp_path):
+    """The robot keeps moving but sends nothing for 1 s: the samples of that second never arrived, the tool
+    dropped none, and the progress line, the summary and the exit message give the same three counts."""
+    from tarn_sim.testing import control
+
+    robot = start_robot()  # stamps from its clock: they go on while it sends nothing
+    out = tmp_path / "run.csv"
+    proc = start_tarn("record", robot.serial, "--out", out, "--duration", "4")
+    try:
+        wait_until(lambda: out.exists() and out.stat().st_size > 100_000, timeout=30, what="rows in the file")
+        control(session, robot.prefix, {"paused": True})
+        paused = time.monotonic()
+        wait_until(lambda: time.monotonic() - paused >= 1.0, what="a second of pause")
+        control(session, robot.prefix, {"paused": False})
+        stdout, stderr = proc.communicate(timeout=60)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+    assert proc.returncode == 1, (stdout, stderr)
+    recorded, expected, missing = summary_figures(stdout, "basic")
+    assert 0.8 * 200 <= missing <= 1.6 * 200, stdout  # 1 s at 200 Hz, plus the control round trips
+    losses = "%d never arrived, 0 dropped by the tool, 0 malformed" % missing
+    assert "  lost   %s (queue: 10000 samples a stream)" % losses in stdout, stdout
+    progress = [line for line in stderr.splitlines() if line.startswith("recording: ")]
+    assert progress and re.search(r"  lost: %s  lag \d+ ms$" % losses, progress[-1]), stderr
+    assert stderr.splitlines()[-1] == "tarn: %s misses %d samples: %s" % (out, missing, losses), stderr
