@@ -8,8 +8,8 @@ attempt: its time and the server version, or the error. Then holds one
 Client for S seconds: takes every basic sample from the sample queue, counts
 the ones a real robot never sends (emergency stop pressed, or system_state
 CODE), the ones cut differently from the first, and asks connected() and
-plan_info() in turn; its resident memory every 100 ms. The last line is a
-summary. Exit status 0 unless the watch itself could not start.
+plan_info() in turn (a line each); its resident memory every 100 ms. The
+last line is a summary. Exit status 0 unless the watch itself could not start.
 """
 
 import argparse
@@ -69,21 +69,27 @@ def watch(client, seconds, marker_state):
         if now >= next_rss:
             current = rss()
             rss_max = max(rss_max, current)
-            emit(ev="rss", rss=current, samples=counts["samples"])
+            emit(ev="rss", rss=current, samples=counts["samples"], misshapen=counts["misshapen"],
+                 malformed=client.stream_health(norviktarn.StreamKind.BASIC).malformed)
             next_rss = now + 0.1
         if now >= next_ask:
             # one request at a time, as a monitoring loop would
             if ask_plan:
+                error = None
                 try:
                     client.plan_info()
-                    counts["plan_ok"] += 1
-                except Exception:
-                    counts["plan_failed"] += 1
+                except Exception as e:
+                    error = str(e)
+                ok = error is None
+                counts["plan_ok" if ok else "plan_failed"] += 1
             else:
-                counts["connected" if client.connected() else "not_connected"] += 1
+                ok, error = client.connected(), None
+                counts["connected" if ok else "not_connected"] += 1
+            emit(ev="ask", call="plan_info" if ask_plan else "connected", start=now, ok=ok, error=error)
             ask_plan = not ask_plan
             next_ask = time.monotonic() + 0.1
-    emit(ev="summary", rss_start=rss_start, rss_max=rss_max, rss_end=rss(), **counts)
+    malformed = client.stream_health(norviktarn.StreamKind.BASIC).malformed
+    emit(ev="summary", rss_start=rss_start, rss_max=rss_max, rss_end=rss(), malformed=malformed, **counts)
 
 
 def main():
