@@ -34,5 +34,11 @@ void bind_client(pybind11::module_& m);
 void bind_streams(pybind11::module_& m);
 // The session's Zenoh configuration and the robots on the network.
 void bind_network(pybind11::module_& m);
+// The serial number as keys use it, state-code names, and the latest sample's states.
+void bind_names(pybind11::module_& m);
+// Client.close() and the with-statement.
+void bind_client_closing(pybind11::module_& m);
+// The library's log lines: standard output, Python's logging, or nowhere.
+void bind_logging(pybind11::module_& m);
 
 }  // namespace norvik::tarn::python

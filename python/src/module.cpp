@@ -12,4 +12,8 @@ PYBIND11_MODULE(norviktarn, m) {
   norvik::tarn::python::bind_client(m);
   norvik::tarn::python::bind_streams(m);
   norvik::tarn::python::bind_network(m);
+  norvik::tarn::python::bind_names(m);
+  norvik::tarn::python::bind_client_closing(m);
+  norvik::tarn::python::bind_logging(m);
+  m.attr("__version__") = NORVIKTARN_VERSION;  // the package's version, from CMake
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "bindings.h"
+#include "client_handle.h"
 #include "norvik/tarn/client.h"
 #include "norvik/tarn/discovery.h"
 #include "norvik/tarn/zenoh_config.h"
@@ -41,8 +42,7 @@ void bind_network(py::module_& m) {
   m.def("zenoh_config", [] { return zenoh_config().description(); });
 
   // What the client learned at connection; additions beside its accessors.
-  auto client = py::reinterpret_borrow<py::class_<Client, std::unique_ptr<Client>>>(m.attr("Client"));
-  client.def("server_version", &Client::server_version).def("layout", &Client::layout);
+  client_class(m).def("server_version", held<&Client::server_version>()).def("layout", held<&Client::layout>());
   m.def("zenoh_session_open", &zenoh_session_open);
 
   py::class_<RobotInfo>(m, "RobotInfo")

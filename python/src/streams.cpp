@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "bindings.h"
+#include "client_handle.h"
 #include "norvik/tarn/client.h"
 
 namespace py = pybind11;
@@ -76,17 +77,27 @@ void bind_streams(py::module_& m) {
       .def_property_readonly("received_at", [](const ActionsSample& s) { return SteadySeconds(s.received_at); })
       .def_readonly("actions", &ActionsSample::actions);
 
-  auto client = py::reinterpret_borrow<py::class_<Client, std::unique_ptr<Client>>>(m.attr("Client"));
-  client.def("stream_health", &Client::stream_health, py::arg("stream"))
-      .def("start_sample_queues", &Client::start_sample_queues, py::arg("capacity") = 10000)
+  client_class(m)
+      .def(
+          "stream_health", [](const ClientHandle& self, StreamKind stream) { return self.get()->stream_health(stream); },
+          py::arg("stream"))
+      .def(
+          "start_sample_queues", [](const ClientHandle& self, size_t capacity) { self.get()->start_sample_queues(capacity); },
+          py::arg("capacity") = 10000)
       .def(
           "next_states",
-          [](const Client& c, double timeout) { return c.next_states(Seconds(timeout)); }, py::arg("timeout"),
-          py::call_guard<py::gil_scoped_release>())
+          [](const ClientHandle& self, double timeout) {
+            py::gil_scoped_release release;
+            return self.get()->next_states(Seconds(timeout));
+          },
+          py::arg("timeout"))
       .def(
           "next_actions",
-          [](const Client& c, double timeout) { return c.next_actions(Seconds(timeout)); }, py::arg("timeout"),
-          py::call_guard<py::gil_scoped_release>());
+          [](const ClientHandle& self, double timeout) {
+            py::gil_scoped_release release;
+            return self.get()->next_actions(Seconds(timeout));
+          },
+          py::arg("timeout"));
 }
 
 }  // namespace norvik::tarn::python

@@ -39,5 +39,7 @@ std::map<JointGroup, std::pair<uint32_t, uint64_t>> Client::layout() const { ret
 std::optional<ActionsSample> Client::next_actions(std::chrono::nanoseconds timeout) const {
   return impl().next_actions(timeout);
 }
+uint16_t Client::system_state() const { return impl().system_state(); }
+int16_t Client::safety_board_state() const { return impl().safety_board_state(); }
 
 }  // namespace norvik::tarn

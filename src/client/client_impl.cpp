@@ -130,14 +130,39 @@ std::array<bool, 20> Client::Impl::digital_outputs() const { return tarn_client_
 
 StreamHealth Client::Impl::stream_health(StreamKind stream) const { return tarn_client_->Stream().Health(stream); }
 
-void Client::Impl::start_sample_queues(size_t capacity) const { tarn_client_->Stream().StartQueues(capacity); }
+void Client::Impl::start_sample_queues(size_t capacity) const {
+  // A queue that holds nothing would drop every sample while next_* wait.
+  if (capacity == 0) {
+    throw std::invalid_argument("[norvik::tarn::Client] start_sample_queues: capacity must be at least 1");
+  }
+  tarn_client_->Stream().StartQueues(capacity);
+  queues_started_ = true;
+}
+
+void Client::Impl::RequireQueues(const char* caller) const {
+  // Without queues every wait ends at once, and a polling loop spins.
+  if (!queues_started_) {
+    throw std::logic_error(std::string("[norvik::tarn::Client] ") + caller +
+                           ": call start_sample_queues() first");
+  }
+}
 
 std::optional<StatesSample> Client::Impl::next_states(std::chrono::nanoseconds timeout) const {
+  RequireQueues("next_states");
   return tarn_client_->Stream().NextStates(timeout, groups_, start_ids_, dofs_);
 }
 
 std::optional<ActionsSample> Client::Impl::next_actions(std::chrono::nanoseconds timeout) const {
+  RequireQueues("next_actions");
   return tarn_client_->Stream().NextActions(timeout, groups_, start_ids_, dofs_);
+}
+
+uint16_t Client::Impl::system_state() const {
+  return static_cast<uint16_t>(tarn_client_->Stream().GetSystemState());
+}
+
+int16_t Client::Impl::safety_board_state() const {
+  return static_cast<int16_t>(tarn_client_->Stream().GetSafetyBoardState());
 }
 
 }  // namespace norvik::tarn

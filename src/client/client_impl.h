@@ -2,6 +2,7 @@
 // layout learned at connection, fixed from then on.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -37,16 +38,23 @@ class Client::Impl {
   void start_sample_queues(size_t capacity) const;
   std::optional<StatesSample> next_states(std::chrono::nanoseconds timeout) const;
   std::optional<ActionsSample> next_actions(std::chrono::nanoseconds timeout) const;
+  uint16_t system_state() const;
+  int16_t safety_board_state() const;
   const std::string& server_version() const { return server_version_; }
   std::map<JointGroup, std::pair<uint32_t, uint64_t>> layout() const;
 
  private:
+  // Throws std::logic_error naming `caller` when the queues were never started.
+  void RequireQueues(const char* caller) const;
+
   std::shared_ptr<tarn_impl::TARNClient> tarn_client_;
   bool verbose_;
   std::map<JointGroup, uint32_t> start_ids_;
   std::map<JointGroup, uint64_t> dofs_;
   std::map<JointGroup, std::string> groups_;
   std::string server_version_;
+  // Set once start_sample_queues has made the queues; next_* refuse before.
+  mutable std::atomic<bool> queues_started_{false};
 };
 
 // Turns the robot's flat "name = value" list into per-group records; throws

@@ -1,5 +1,7 @@
 #include "client/serial_number.h"
 
+#include "norvik/tarn/serial_number.h"
+
 #include <cctype>
 #include <stdexcept>
 #include <vector>
@@ -57,5 +59,7 @@ std::string NormaliseSerialNumber(const std::string& serial) {
   for (const auto& t : tokens) normalised += t + "-";
   return normalised + suffix;
 }
+
+std::string normalize_serial(const std::string& text) { return NormaliseSerialNumber(text); }
 
 }  // namespace norvik::tarn

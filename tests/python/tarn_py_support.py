@@ -6,6 +6,7 @@ import json
 import os
 import subprocess
 import sys
+import threading
 import time
 from pathlib import Path
 
@@ -111,3 +112,41 @@ class Sim:
     def wait_for_streams(self, client, timeout=10.0):
         """Wait until the client holds a consistent sample of both streams."""
         wait_until(lambda: client.states() and client.actions(), timeout, what="stream samples of " + self.serial)
+
+
+class Ticker:
+    """A Python thread that runs all the time; the longest gap between its
+    ticks over a call shows how long that call kept the interpreter lock."""
+
+    def __init__(self):
+        self._ticks = []
+        self._stop = threading.Event()
+        self._thread = threading.Thread(target=self._run, daemon=True)
+
+    def _run(self):
+        while not self._stop.is_set():
+            self._ticks.append(time.monotonic())
+            time.sleep(0.001)
+
+    def __enter__(self):
+        self._thread.start()
+        wait_until(lambda: len(self._ticks) > 10, what="the ticking thread")
+        return self
+
+    def __exit__(self, *exc):
+        self._stop.set()
+        self._thread.join(timeout=10)
+
+    def longest_gap(self, started, finished):
+        during = [t for t in list(self._ticks) if started <= t <= finished]
+        return max(b - a for a, b in zip([started] + during, during + [finished]))
+
+    def time(self, call, *args, **kwargs):
+        """(what call returned or raised, seconds it took, longest gap of the ticks meanwhile)"""
+        started = time.monotonic()
+        try:
+            outcome = call(*args, **kwargs)
+        except Exception as e:  # the caller checks what was raised
+            outcome = e
+        finished = time.monotonic()
+        return outcome, finished - started, self.longest_gap(started, finished)

@@ -61,7 +61,16 @@ CLIENT_METHODS = [
     # what the client learned at connection
     ("server_version", "server_version(self: norviktarn.Client) -> str"),
     ("layout", "layout(self: norviktarn.Client) -> dict[norviktarn.JointGroup, tuple[int, int]]"),
+    # the latest sample's states, and closing
+    ("system_state", "system_state(self: norviktarn.Client) -> int"),
+    ("safety_board_state", "safety_board_state(self: norviktarn.Client) -> int"),
+    ("close", "close(self: norviktarn.Client) -> None"),
 ]
+
+# Module names after list_robots: serial numbers, state names, the log route.
+SURFACE_ADDITIONS = ["normalize_serial", "system_state_name", "safety_board_state_name", "system_state_names",
+                     "safety_board_state_names", "log_to_python", "silence_log", "log_to_stdout", "log_backlog",
+                     "log_lines_dropped"]
 
 
 def own_names(cls, keep=("__init__", "__repr__")):
@@ -79,7 +88,8 @@ def test_public_names_in_registration_order(norviktarn):
                      "RobotStates", "RobotActions", "PrimitiveStates", "PlanInfo", "Client",
                      # additions after the specified names
                      "StreamKind", "Freshness", "StreamHealth", "StatesSample", "ActionsSample",
-                     "use_zenoh_config", "zenoh_config", "zenoh_session_open", "RobotInfo", "list_robots"]
+                     "use_zenoh_config", "zenoh_config", "zenoh_session_open", "RobotInfo", "list_robots",
+                     *SURFACE_ADDITIONS]
 
 
 def test_exported_members_are_the_enum_members(norviktarn):

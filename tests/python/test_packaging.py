@@ -11,6 +11,7 @@ import sys
 import pytest
 
 from tarn_py_support import BUILD_DIR, ROOT, pyenv_python
+from test_module_surface import SURFACE_ADDITIONS
 
 CHECK = r"""
 import json, os, norviktarn
@@ -87,7 +88,9 @@ def test_pip_install_into_a_fresh_venv(tmp_path):
 
     site = venv / "lib" / "python3.10" / "site-packages"
     shipped = sorted(p.name for p in site.iterdir() if "norvik" in p.name and not p.name.endswith(".dist-info"))
-    assert shipped == ["libnorvik_tarn.so.2", "libnorvik_zenoh.so", "norviktarn.cpython-310-x86_64-linux-gnu.so"]
+    assert shipped == ["libnorvik_tarn.so.2", "libnorvik_zenoh.so", "norviktarn-stubs",
+                       "norviktarn.cpython-310-x86_64-linux-gnu.so"]
+    assert sorted(p.name for p in (site / "norviktarn-stubs").iterdir()) == ["__init__.pyi", "py.typed"]
 
     # from elsewhere, with nothing of the build tree on any path
     done = subprocess.run([python, "-c", CHECK], cwd=tmp_path, capture_output=True, text=True, timeout=60,
@@ -101,4 +104,4 @@ def test_pip_install_into_a_fresh_venv(tmp_path):
     assert result["names"][:2] == ["JointGroup", "UNKNOWN"] and result["names"][11] == "Client"
     assert result["names"][12:] == ["StreamKind", "Freshness", "StreamHealth", "StatesSample", "ActionsSample",
                                     "use_zenoh_config", "zenoh_config", "zenoh_session_open", "RobotInfo",
-                                    "list_robots"]
+                                    "list_robots", *SURFACE_ADDITIONS]

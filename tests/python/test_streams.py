@@ -35,7 +35,8 @@ def test_queues_give_every_sample_in_order(norviktarn, start_sim):
 
     sim = start_sim("--profile", "single", "--stamp-from-counter", "--rate", "1000", name="queued")
     client = connect(norviktarn, sim.serial, verbose=False)
-    assert client.next_states(0.01) is None, "nothing is kept before the queues start"
+    with pytest.raises(RuntimeError, match=r"next_states: call start_sample_queues\(\) first"):
+        client.next_states(0.01)  # before the queues start: refused, never an instant None
     client.start_sample_queues(100000)
     stamps = []
     indices = []
@@ -83,6 +84,7 @@ def test_the_wait_releases_the_interpreter(norviktarn, start_sim):
 @pytest.mark.parametrize("timeout", [0.0, -1.0, float("nan")])
 def test_non_positive_timeouts_return_at_once(norviktarn, dual_robot, timeout):
     _, client = dual_robot
+    client.start_sample_queues(1)  # waits are refused before
     start = time.monotonic()
     client.next_actions(timeout)
     assert time.monotonic() - start < 0.1

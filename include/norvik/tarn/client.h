@@ -24,6 +24,8 @@
 #include "norvik/tarn/export.h"
 #include "norvik/tarn/joint_group.h"
 #include "norvik/tarn/records.h"
+#include "norvik/tarn/serial_number.h"
+#include "norvik/tarn/state_names.h"
 #include "norvik/tarn/stream_health.h"
 
 namespace norvik::tarn {
@@ -70,12 +72,20 @@ class NORVIK_TARN_API Client {
   StreamHealth stream_health(StreamKind stream) const;
   // From now on keeps every sample of both streams (up to `capacity` each
   // waiting to be taken; beyond that the oldest go and are counted in
-  // StreamHealth::queue_dropped). Calling it again changes nothing.
+  // StreamHealth::queue_dropped). Calling it again changes nothing. Throws
+  // std::invalid_argument when `capacity` is 0.
   void start_sample_queues(size_t capacity = 10000) const;
-  // The oldest kept sample, waiting up to `timeout`; empty on time-out or
-  // when start_sample_queues was never called.
+  // The oldest kept sample, waiting up to `timeout`; empty on time-out.
+  // Throws std::logic_error when start_sample_queues was never called (the
+  // wait would end at once, every time).
   std::optional<StatesSample> next_states(std::chrono::nanoseconds timeout) const;
   std::optional<ActionsSample> next_actions(std::chrono::nanoseconds timeout) const;
+
+  // The controller's system state and safety-board state in the latest basic
+  // sample (0 and 0 before the first); system_state_name() and
+  // safety_board_state_name() name them.
+  uint16_t system_state() const;
+  int16_t safety_board_state() const;
 
   // The robot's server version, as checked at connection ("v2.1").
   std::string server_version() const;

@@ -85,6 +85,23 @@ TEST_F(StreamHealthTest, LiveThenStale) {
   EXPECT_EQ(stale.freshness(1h), Freshness::Live) << "the limit is the caller's";
 }
 
+TEST_F(StreamHealthTest, SystemAndSafetyBoardStatesFollowTheLatestSample) {
+  auto basic = test::UniformBasic({3}, 7, 1.0f, 1);
+  basic.system_state = 13;
+  basic.safety_board_state = -1;  // the signed end of the wire type
+  robot_->StartStreaming(basic, test::UniformExtra({3}, 7, 2.0f));
+  ASSERT_TRUE(test::WaitFor([&] { return client_->system_state() == 13; }));
+  EXPECT_EQ(client_->safety_board_state(), -1);
+  EXPECT_EQ(system_state_name(client_->system_state()), "FAULT_MANUAL");
+  basic.system_state = 65535;
+  basic.safety_board_state = 136;
+  robot_->SetSamples(basic, test::UniformExtra({3}, 7, 2.0f));
+  ASSERT_TRUE(test::WaitFor([&] { return client_->safety_board_state() == 136; }));
+  EXPECT_EQ(client_->system_state(), 65535);
+  EXPECT_FALSE(system_state_name(client_->system_state()).has_value());
+  robot_->StopStreaming();
+}
+
 TEST_F(StreamHealthTest, MalformedSamplesAreCountedApart) {
   const auto before = client_->stream_health(StreamKind::Basic);
   robot_->PublishBasicBytes({1, 2, 3});
@@ -94,7 +111,16 @@ TEST_F(StreamHealthTest, MalformedSamplesAreCountedApart) {
 }
 
 TEST_F(StreamHealthTest, QueuesHoldEverySampleInOrder) {
-  EXPECT_FALSE(client_->next_states(1ms).has_value()) << "nothing is kept before the queues start";
+  // before the queues start a wait would end at once: refused rather than spun on
+  try {
+    client_->next_actions(1ms);
+    ADD_FAILURE() << "next_actions waited without queues";
+  } catch (const std::logic_error& e) {
+    EXPECT_STREQ(e.what(), "[norvik::tarn::Client] next_actions: call start_sample_queues() first");
+  }
+  EXPECT_THROW(client_->next_states(1ms), std::logic_error);
+  EXPECT_THROW(client_->start_sample_queues(0), std::invalid_argument);
+  EXPECT_THROW(client_->next_states(1ms), std::logic_error) << "a refused start starts nothing";
   client_->start_sample_queues(1000);
   client_->start_sample_queues(5);  // a second call changes nothing
   const uint64_t seen = client_->stream_health(StreamKind::Basic).received;
