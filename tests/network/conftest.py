@@ -62,6 +62,10 @@ class OutputLines:
             if not self._cond.wait_for(lambda: any(text in line for line in self.lines), timeout):
                 raise TimeoutError("no %r within %g s; output:\n%s" % (text, timeout, "\n".join(self.lines[-40:])))
 
+    def wait_closed(self, timeout):
+        """Waits until the process has closed its output, so every line it wrote is here."""
+        self._thread.join(timeout)
+
     def json(self):
         with self._cond:
             return [json.loads(line) for line in self.lines if line.startswith("{")]
@@ -126,6 +130,15 @@ class Routed:
         proc = self.client.spawn([PROBE, "--serial", self.serial] + list(args), stdout=subprocess.PIPE,
                                  env=self.env(**env))
         proc.lines = OutputLines(proc.stdout)
+        wait = proc.wait
+
+        def wait_with_lines(timeout=None):
+            # the process may end before its last line is read: every line is in .lines once this returns
+            status = wait(timeout)
+            proc.lines.wait_closed(10)
+            return status
+
+        proc.wait = wait_with_lines
         return proc
 
 

@@ -27,7 +27,8 @@ HOSTILE = ROOT / "tests" / "peers" / "hostile_sizes.py"
 ROBOT_ENDPOINT, CLIENT_ENDPOINT = "tcp/127.0.0.1:7800", "tcp/127.0.0.1:7801"
 MIB = 1 << 20
 RECIPE_LIMIT = MIB
-QUIET_AFTER = 3.0  # seconds the client is watched after the peer is done
+QUIET_AFTER = 4.0  # seconds the client is watched after the peer is done
+DRAIN = 2.0  # the last reply may still be on its way when the peer says it is done
 
 
 def _peer_config(path, listen=None, connect=None, max_message_size=None):
@@ -86,7 +87,7 @@ def _judge(events, sent, done, limit):
     before = [e["rss"] for e in rss if e["t"] < first_big]
     during = [e["rss"] for e in rss if first_big <= e["t"] <= done + 1.0]
     after = [e for e in rss if e["t"] > done + 1.0]
-    asks_after = [e for e in events if e["ev"] == "ask" and e["start"] > done + 0.5]
+    asks_after = [e for e in events if e["ev"] == "ask" and e["start"] > done + DRAIN]
     samples_after = after[-1]["samples"] - after[0]["samples"]
     baseline, peak, end = max(before), max(during + before), after[-1]["rss"]
     figure("hostile sizes, largest message %s: client RSS %.0f MiB before, %.0f MiB at most while the 64 and "

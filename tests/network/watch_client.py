@@ -5,11 +5,12 @@
 Runs through the Zenoh configuration ZENOH_CONFIG names. First connects N
 times one after another (a new session each time), printing one JSON line per
 attempt: its time and the server version, or the error. Then holds one
-Client for S seconds: takes every basic sample from the sample queue, counts
-the ones a real robot never sends (emergency stop pressed, or system_state
-CODE), the ones cut differently from the first, and asks connected() and
-plan_info() in turn (a line each); its resident memory every 100 ms. The
-last line is a summary. Exit status 0 unless the watch itself could not start.
+Client (up to ten more attempts if the last one failed) for S seconds: takes
+every basic sample from the sample queue, counts the ones a real robot never
+sends (emergency stop pressed, or system_state CODE) and the ones cut
+differently from the first, and asks connected() and plan_info() in turn (a
+line each); its resident memory every 100 ms. The last line is a summary.
+Exit status 0 unless the watch itself could not start.
 """
 
 import argparse
@@ -104,7 +105,10 @@ def main():
         client = None  # the previous session closes before the next opens
         client = connect_once(args.serial)
     if args.seconds > 0:
-        if client is None:
+        # another answering for the robot may spoil a connection: a few more tries
+        for _ in range(10):
+            if client is not None:
+                break
             client = connect_once(args.serial)
         if client is None:
             return 3
