@@ -45,7 +45,7 @@ def cpu_seconds(pid):
 
 
 def measure(plant, client_config, seconds):
-    """(session opens in s, Client connections in s, CPU shares of client, router, robot)."""
+    """(session opens in s, Client connections in s, CPU shares of client, router, robot, basic samples/s)."""
     done = plant.run_client([sys.executable, "-c", OPEN_TIMES, client_config, 10], timeout=120)
     assert done.returncode == 0, done.stderr
     opens = [float(x) for x in done.stdout.split()]
@@ -63,7 +63,9 @@ def measure(plant, client_config, seconds):
     time.sleep(seconds)
     end, t1 = [cpu_seconds(p) for p in pids], time.monotonic()
     assert probe.wait(60) == 0
-    return opens, connects, [(e - s) / (t1 - t0) for s, e in zip(start, end)]
+    counts = [e for e in probe.lines.json() if e.get("ev") == "count" and t0 <= e["t"] <= t1]
+    rate = (counts[-1]["received"] - counts[0]["received"]) / (counts[-1]["t"] - counts[0]["t"])
+    return opens, connects, [(e - s) / (t1 - t0) for s, e in zip(start, end)], rate
 
 
 def main():
@@ -105,12 +107,14 @@ def report(results, args):
     print("%d rounds, TCP and TLS alternating; CPU over %.0f s, the robot publishing the dual-arm pair at 1 kHz"
           % (args.rounds, args.seconds))
     print("%-46s %14s %14s" % ("", "plain TCP", "mTLS + ACL"))
-    row("Zenoh session open, median (ms)", lambda r: 1000 * statistics.median(x for o, _, _ in r for x in o), "%.1f")
-    row("Zenoh session open, slowest (ms)", lambda r: 1000 * max(x for o, _, _ in r for x in o), "%.1f")
+    row("Zenoh session open, median (ms)",
+        lambda r: 1000 * statistics.median(x for o, _, _, _ in r for x in o), "%.1f")
+    row("Zenoh session open, slowest (ms)", lambda r: 1000 * max(x for o, _, _, _ in r for x in o), "%.1f")
     row("norviktarn.Client connects, median (ms)", lambda r: 1000 * statistics.median(
-        x for _, c, _ in r for x in c), "%.0f")
+        x for _, c, _, _ in r for x in c), "%.0f")
+    row("basic samples the client took, per second", lambda r: statistics.mean(x for _, _, _, x in r), "%.0f")
     for i, who in enumerate(("client (tarn_net_probe)", "router (zenohd)", "robot (tarn-sim)")):
-        row("CPU of the %s, %% of a core" % who, lambda r, i=i: 100 * statistics.mean(c[i] for _, _, c in r),
+        row("CPU of the %s, %% of a core" % who, lambda r, i=i: 100 * statistics.mean(c[i] for _, _, c, _ in r),
             "%.1f")
 
 
