@@ -18,17 +18,19 @@ def authority(directory, name):
     return cert, key
 
 
-def issue(ca, name, ip=None):
-    """A certificate for `name` (and `ip`, one address or a list, as subject alternative names) signed by `ca`:
+def issue(ca, name, ip=None, days=2, stem=None):
+    """A certificate for `name` (and `ip`, one address or a list, as subject alternative names) signed by `ca`,
+    valid for `days` (-1: expired a day before it was made), in files named `stem` (default `name`):
     (certificate, key)."""
     ca_cert, ca_key = ca
     d = ca_cert.parent
-    cert, key, csr, ext = d / (name + ".pem"), d / (name + ".key"), d / (name + ".csr"), d / (name + ".ext")
+    stem = stem or name
+    cert, key, csr, ext = d / (stem + ".pem"), d / (stem + ".key"), d / (stem + ".csr"), d / (stem + ".ext")
     ips = [ip] if isinstance(ip, str) else list(ip or [])
     names = ["DNS:" + name] + ["IP:" + a for a in ips]
     ext.write_text("subjectAltName=%s\nbasicConstraints=CA:FALSE\n" % ",".join(names))
     _openssl("req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-subj", "/CN=" + name,
              "-keyout", key, "-out", csr, cwd=d)
-    _openssl("x509", "-req", "-in", csr, "-CA", ca_cert, "-CAkey", ca_key, "-CAcreateserial", "-days", "2",
+    _openssl("x509", "-req", "-in", csr, "-CA", ca_cert, "-CAkey", ca_key, "-CAcreateserial", "-days", str(days),
              "-extfile", ext, "-out", cert, cwd=d)
     return cert, key

@@ -15,8 +15,9 @@ ROGUE_SIDE_ADDRESS = "198.18.3.1"
 
 
 class Pki:
-    """The plant's authority with the router's, the robot's and a monitor's certificates, and what a rogue holds:
-    a certificate of the plant under another name, and one of another authority under the robot's own name."""
+    """The plant's authority with the router's, the robot's and a monitor's certificates (and the monitor's
+    expired one), and what a rogue holds: a certificate of the plant under another name, and one of another
+    authority under the robot's own name."""
 
     def __init__(self, directory, serial):
         self.dir = directory / "pki"
@@ -25,6 +26,7 @@ class Pki:
         self.robot_name = "robot-" + serial
         certs.issue(self.plant, self.robot_name)
         certs.issue(self.plant, "monitor")
+        certs.issue(self.plant, "monitor", days=-1, stem="monitor-expired")
         certs.issue(self.plant, "rogue")
         other = certs.authority(self.dir / "other", "other")
         certs.issue(other, self.robot_name)

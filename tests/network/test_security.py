@@ -158,7 +158,14 @@ def test_a_foreign_authority_or_no_tls_cannot_connect(plant):
                                    ("enable_mtls: true", "enable_mtls: false")])
     status, failed = plant.check(bare)
     assert status == 3 and "Unable to connect to any of [Single(tls/198.18.2.1:7447)]" in failed["error"], failed
-    figure("recipe: a foreign authority's certificate, plain TCP and TLS without a certificate are refused; "
+    # the monitor's own name, expired; and a monitor that does not trust the router's authority
+    for replace in [("monitor.pem", "monitor-expired.pem"), ("monitor.key", "monitor-expired.key")], \
+                   [("%s/plant-ca.pem" % plant.pki.dir, "%s/other-ca.pem" % other)]:
+        status, refused = plant.check(recipe.example("secure-client.json5", plant.pki, plant.serial, plant.dir,
+                                                     replace=replace))
+        assert status == 3 and "Unable to connect to any of" in refused["error"], (replace, refused)
+    figure("recipe: a foreign authority's certificate, plain TCP, TLS without a certificate, an expired one and "
+           "a client that does not trust the router are refused; "
            "the client is told: %s" % failed["error"])
 
     # and the monitor, with the plant's certificate, still gets everything, from C++ and from tarn
