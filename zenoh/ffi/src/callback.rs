@@ -3,13 +3,13 @@
 use std::ffi::c_void;
 
 /// Called once when Zenoh releases the closure.
-pub type DropFn = Option<unsafe extern "C" fn(ctx: *mut c_void)>;
+pub type NzDropFn = Option<unsafe extern "C" fn(ctx: *mut c_void)>;
 
 /// Owns the caller's context pointer; runs the drop function exactly once,
 /// when Zenoh drops the closure that holds it.
 pub struct CContext {
     ctx: *mut c_void,
-    drop_fn: DropFn,
+    drop_fn: NzDropFn,
 }
 
 // The C side guarantees its context may be used from any thread.
@@ -17,7 +17,7 @@ unsafe impl Send for CContext {}
 unsafe impl Sync for CContext {}
 
 impl CContext {
-    pub fn new(ctx: *mut c_void, drop_fn: DropFn) -> Self {
+    pub fn new(ctx: *mut c_void, drop_fn: NzDropFn) -> Self {
         Self { ctx, drop_fn }
     }
 

@@ -2,19 +2,46 @@
 
 use std::panic::{catch_unwind, AssertUnwindSafe};
 
-pub const Z_OK: i8 = 0;
-pub const Z_EINVAL: i8 = -1;
-pub const Z_EIO: i8 = -3;
-pub const Z_ENULL: i8 = -5;
-pub const Z_EDESERIALIZE: i8 = -7;
-pub const Z_EUTF8: i8 = -9;
-pub const Z_EGENERIC: i8 = i8::MIN;
+pub const NZ_OK: i8 = 0;
+pub const NZ_EINVAL: i8 = -1;
+pub const NZ_EIO: i8 = -3;
+pub const NZ_ENULL: i8 = -5;
+/// The C++ reader's code for bytes that do not read, as zenoh-ext's.
+#[allow(dead_code)]
+pub const NZ_EDESERIALIZE: i8 = -7;
+pub const NZ_EUTF8: i8 = -9;
+pub const NZ_EGENERIC: i8 = -128;
 
-/// Runs `f`, turning a panic into `Z_EGENERIC` so that no unwind reaches C.
+/// Runs `f`, turning a panic into `NZ_EGENERIC` so that no unwind reaches C.
 /// Nothing is observed after a panic but the returned code, so unwind safety
 /// holds for every closure.
 pub fn guard<F: FnOnce() -> i8>(f: F) -> i8 {
-    catch_unwind(AssertUnwindSafe(f)).unwrap_or(Z_EGENERIC)
+    catch_unwind(AssertUnwindSafe(f)).unwrap_or(NZ_EGENERIC)
+}
+
+/// Takes ownership of a handle the call consumes (None when null), so that it
+/// is released on every path, the failing ones too.
+///
+/// # Safety
+/// `p` must be null or a handle from this library not yet released.
+pub unsafe fn consume<T>(p: *mut T) -> Option<Box<T>> {
+    if p.is_null() {
+        None
+    } else {
+        Some(Box::from_raw(p))
+    }
+}
+
+/// `len` bytes at `data`, which may be null only when `len` is 0.
+///
+/// # Safety
+/// When not null, `data` must be valid for `len` reads.
+pub unsafe fn slice_arg<'a, T>(data: *const T, len: usize) -> Result<&'a [T], i8> {
+    match (data.is_null(), len) {
+        (_, 0) => Ok(&[]),
+        (true, _) => Err(NZ_ENULL),
+        (false, _) => Ok(std::slice::from_raw_parts(data, len)),
+    }
 }
 
 /// Moves `value` into a new heap handle written to `out`.
@@ -23,10 +50,10 @@ pub fn guard<F: FnOnce() -> i8>(f: F) -> i8 {
 /// `out` must be valid for writes.
 pub unsafe fn emit<T>(out: *mut *mut T, value: T) -> i8 {
     if out.is_null() {
-        return Z_ENULL;
+        return NZ_ENULL;
     }
     *out = Box::into_raw(Box::new(value));
-    Z_OK
+    NZ_OK
 }
 
 thread_local! {
@@ -54,7 +81,8 @@ fn without_location(text: &str) -> &str {
     if let Some(at) = text.rfind(" at ") {
         let place = &text[at + 4..];
         if let Some((file, line)) = place.trim_end_matches('.').rsplit_once(':') {
-            if file.ends_with(".rs") && !line.is_empty() && line.bytes().all(|b| b.is_ascii_digit()) {
+            if file.ends_with(".rs") && !line.is_empty() && line.bytes().all(|b| b.is_ascii_digit())
+            {
                 return &text[..at];
             }
         }

@@ -18,27 +18,38 @@ pub unsafe extern "C" fn nz_declare_publisher(
     ke: *const NzKeyExpr,
 ) -> i8 {
     if session.is_null() || ke.is_null() || out.is_null() {
-        return Z_ENULL;
+        return NZ_ENULL;
     }
     let (session, ke) = (&*session, &*ke);
     guard(move || {
-        match session.0.declare_publisher(ke.0.clone()).encoding(Encoding::ZENOH_SERIALIZED).wait() {
+        match session
+            .0
+            .declare_publisher(ke.0.clone())
+            .encoding(Encoding::ZENOH_SERIALIZED)
+            .wait()
+        {
             Ok(p) => unsafe { emit(out, NzPublisher(p)) },
-            Err(_) => Z_EGENERIC,
+            Err(_) => NZ_EGENERIC,
         }
     })
 }
 
 /// Publishes `payload`; consumes it.
 #[no_mangle]
-pub unsafe extern "C" fn nz_publisher_put(publisher: *const NzPublisher, payload: *mut NzBytes) -> i8 {
-    if publisher.is_null() || payload.is_null() {
-        return Z_ENULL;
+pub unsafe extern "C" fn nz_publisher_put(
+    publisher: *const NzPublisher,
+    payload: *mut NzBytes,
+) -> i8 {
+    let Some(payload) = consume(payload) else {
+        return NZ_ENULL;
+    };
+    if publisher.is_null() {
+        return NZ_ENULL;
     }
-    let (publisher, payload) = (&*publisher, Box::from_raw(payload).0);
+    let (publisher, payload) = (&*publisher, payload.0);
     guard(move || match publisher.0.put(payload).wait() {
-        Ok(()) => Z_OK,
-        Err(_) => Z_EGENERIC,
+        Ok(()) => NZ_OK,
+        Err(_) => NZ_EGENERIC,
     })
 }
 
@@ -46,11 +57,11 @@ pub unsafe extern "C" fn nz_publisher_put(publisher: *const NzPublisher, payload
 #[no_mangle]
 pub unsafe extern "C" fn nz_undeclare_publisher(publisher: *mut NzPublisher) -> i8 {
     if publisher.is_null() {
-        return Z_ENULL;
+        return NZ_ENULL;
     }
     let publisher = Box::from_raw(publisher);
     guard(move || match publisher.0.undeclare().wait() {
-        Ok(()) => Z_OK,
-        Err(_) => Z_EGENERIC,
+        Ok(()) => NZ_OK,
+        Err(_) => NZ_EGENERIC,
     })
 }

@@ -1,7 +1,7 @@
 //! Get queries (the client side of request/reply).
 
 use crate::bytes::{view, NzBytes};
-use crate::callback::{CContext, DropFn};
+use crate::callback::{CContext, NzDropFn};
 use crate::error::*;
 use crate::keyexpr::NzKeyExpr;
 use crate::session::NzSession;
@@ -15,8 +15,15 @@ use zenoh::Wait;
 
 /// Reply callback: `ok` is false for an error reply; `key`/`key_len` is the
 /// replying key (empty for an error reply). Both views are valid only during the call.
-pub type ReplyFn =
-    unsafe extern "C" fn(ctx: *mut c_void, ok: bool, payload: *const NzBytes, key: *const c_char, key_len: usize);
+pub type NzReplyFn = Option<
+    unsafe extern "C" fn(
+        ctx: *mut c_void,
+        ok: bool,
+        payload: *const NzBytes,
+        key: *const c_char,
+        key_len: usize,
+    ),
+>;
 
 /// Options of `nz_get`; `payload` (may be null) is consumed by the call.
 #[repr(C)]
@@ -40,29 +47,42 @@ pub unsafe extern "C" fn nz_get(
     session: *const NzSession,
     ke: *const NzKeyExpr,
     options: *const NzGetOptions,
-    on_reply: ReplyFn,
-    on_drop: DropFn,
+    on_reply: NzReplyFn,
+    on_drop: NzDropFn,
     ctx: *mut c_void,
 ) -> i8 {
     let context = CContext::new(ctx, on_drop);
-    if session.is_null() || ke.is_null() || options.is_null() {
-        return Z_ENULL;
+    if options.is_null() {
+        return NZ_ENULL;
     }
-    let (session, ke, options) = (&*session, &*ke, &*options);
-    let payload = if options.payload.is_null() { None } else { Some(Box::from_raw(options.payload).0) };
-    let Ok(priority) = Priority::try_from(options.priority) else { return Z_EINVAL };
-    let congestion = if options.congestion_block { CongestionControl::Block } else { CongestionControl::Drop };
-    let (serialized, timeout_ms, all) = (options.zenoh_serialized, options.timeout_ms, options.all_replies);
-    if options.parameters.is_null() && options.parameters_len > 0 {
-        return Z_ENULL;
+    let options = &*options;
+    let payload = consume(options.payload).map(|p| p.0);
+    let Some(on_reply) = on_reply else {
+        return NZ_ENULL;
+    };
+    if session.is_null() || ke.is_null() {
+        return NZ_ENULL;
     }
-    let parameters = if options.parameters_len == 0 {
-        String::new()
+    let (session, ke) = (&*session, &*ke);
+    let Ok(priority) = Priority::try_from(options.priority) else {
+        return NZ_EINVAL;
+    };
+    let congestion = if options.congestion_block {
+        CongestionControl::Block
     } else {
-        match std::str::from_utf8(std::slice::from_raw_parts(options.parameters as *const u8, options.parameters_len)) {
+        CongestionControl::Drop
+    };
+    let (serialized, timeout_ms, all) = (
+        options.zenoh_serialized,
+        options.timeout_ms,
+        options.all_replies,
+    );
+    let parameters = match slice_arg(options.parameters as *const u8, options.parameters_len) {
+        Ok(bytes) => match std::str::from_utf8(bytes) {
             Ok(text) => text.to_owned(),
-            Err(_) => return Z_EUTF8,
-        }
+            Err(_) => return NZ_EUTF8,
+        },
+        Err(code) => return code,
     };
     guard(move || {
         let mut get = session
@@ -78,22 +98,39 @@ pub unsafe extern "C" fn nz_get(
             get = get.encoding(Encoding::ZENOH_SERIALIZED);
         }
         if all {
-            get = get.target(QueryTarget::All).consolidation(ConsolidationMode::None);
+            get = get
+                .target(QueryTarget::All)
+                .consolidation(ConsolidationMode::None);
         }
         let result = get
             .callback(move |reply: Reply| unsafe {
                 match reply.result() {
                     Ok(sample) => {
                         let key = sample.key_expr().as_str();
-                        on_reply(context.ptr(), true, view(sample.payload()), key.as_ptr() as *const c_char, key.len())
+                        on_reply(
+                            context.ptr(),
+                            true,
+                            view(sample.payload()),
+                            key.as_ptr() as *const c_char,
+                            key.len(),
+                        )
                     }
-                    Err(err) => on_reply(context.ptr(), false, view(err.payload()), std::ptr::null(), 0),
+                    Err(err) => on_reply(
+                        context.ptr(),
+                        false,
+                        view(err.payload()),
+                        std::ptr::null(),
+                        0,
+                    ),
                 }
             })
             .wait();
         match result {
-            Ok(()) => Z_OK,
-            Err(_) => Z_EGENERIC,
+            Ok(()) => NZ_OK,
+            Err(_) => NZ_EGENERIC,
         }
     })
 }
+
+/// Zenoh's "data" priority (1 is the highest), the default of a get.
+pub const NZ_PRIORITY_DATA: u8 = 5;

@@ -1,7 +1,7 @@
 //! Queryables and replies (the server side, for the test server and benchmarks).
 
 use crate::bytes::{view, NzBytes};
-use crate::callback::{CContext, DropFn};
+use crate::callback::{CContext, NzDropFn};
 use crate::error::*;
 use crate::keyexpr::NzKeyExpr;
 use crate::session::NzSession;
@@ -14,7 +14,7 @@ pub struct NzQuery(Query);
 pub struct NzQueryable(Queryable<()>);
 
 /// Query callback: the query is borrowed for the call; clone it to answer later.
-pub type QueryFn = unsafe extern "C" fn(ctx: *mut c_void, query: *const NzQuery);
+pub type NzQueryFn = Option<unsafe extern "C" fn(ctx: *mut c_void, query: *const NzQuery)>;
 
 /// Declares a queryable; `on_drop(ctx)` runs once when Zenoh releases the callback.
 #[no_mangle]
@@ -22,13 +22,16 @@ pub unsafe extern "C" fn nz_declare_queryable(
     out: *mut *mut NzQueryable,
     session: *const NzSession,
     ke: *const NzKeyExpr,
-    on_query: QueryFn,
-    on_drop: DropFn,
+    on_query: NzQueryFn,
+    on_drop: NzDropFn,
     ctx: *mut c_void,
 ) -> i8 {
     let context = CContext::new(ctx, on_drop);
+    let Some(on_query) = on_query else {
+        return NZ_ENULL;
+    };
     if session.is_null() || ke.is_null() || out.is_null() {
-        return Z_ENULL;
+        return NZ_ENULL;
     }
     let (session, ke) = (&*session, &*ke);
     guard(move || {
@@ -42,7 +45,7 @@ pub unsafe extern "C" fn nz_declare_queryable(
             .wait();
         match result {
             Ok(q) => unsafe { emit(out, NzQueryable(q)) },
-            Err(_) => Z_EGENERIC,
+            Err(_) => NZ_EGENERIC,
         }
     })
 }
@@ -51,18 +54,21 @@ pub unsafe extern "C" fn nz_declare_queryable(
 #[no_mangle]
 pub unsafe extern "C" fn nz_undeclare_queryable(q: *mut NzQueryable) -> i8 {
     if q.is_null() {
-        return Z_ENULL;
+        return NZ_ENULL;
     }
     let q = Box::from_raw(q);
     guard(move || match q.0.undeclare().wait_callbacks().wait() {
-        Ok(()) => Z_OK,
-        Err(_) => Z_EGENERIC,
+        Ok(()) => NZ_OK,
+        Err(_) => NZ_EGENERIC,
     })
 }
 
 /// The query's payload, or null when it has none; valid while the query lives.
 #[no_mangle]
 pub unsafe extern "C" fn nz_query_payload(q: *const NzQuery) -> *const NzBytes {
+    if q.is_null() {
+        return std::ptr::null();
+    }
     match (*q).0.payload() {
         Some(p) => view(p),
         None => std::ptr::null(),
@@ -72,17 +78,27 @@ pub unsafe extern "C" fn nz_query_payload(q: *const NzQuery) -> *const NzBytes {
 /// The query's selector parameters (the text after '?', empty when none);
 /// valid while the query lives.
 #[no_mangle]
-pub unsafe extern "C" fn nz_query_parameters(q: *const NzQuery, len: *mut usize) -> *const std::os::raw::c_char {
-    let p = (*q).0.parameters().as_str();
-    *len = p.len();
-    p.as_ptr() as *const std::os::raw::c_char
+pub unsafe extern "C" fn nz_query_parameters(
+    q: *const NzQuery,
+    len: *mut usize,
+) -> *const std::os::raw::c_char {
+    let (text, n) = if q.is_null() {
+        (std::ptr::null(), 0)
+    } else {
+        let p = (*q).0.parameters().as_str();
+        (p.as_ptr() as *const std::os::raw::c_char, p.len())
+    };
+    if !len.is_null() {
+        *len = n;
+    }
+    text
 }
 
 /// Keeps a query beyond its callback, to answer it later.
 #[no_mangle]
 pub unsafe extern "C" fn nz_query_clone(out: *mut *mut NzQuery, q: *const NzQuery) -> i8 {
-    if q.is_null() {
-        return Z_ENULL;
+    if q.is_null() || out.is_null() {
+        return NZ_ENULL;
     }
     let q = &*q;
     guard(|| unsafe { emit(out, NzQuery(q.0.clone())) })
@@ -98,19 +114,26 @@ pub unsafe extern "C" fn nz_query_drop(q: *mut NzQuery) {
 
 /// Sends a good reply on the query's key; consumes `payload`.
 #[no_mangle]
-pub unsafe extern "C" fn nz_query_reply(q: *const NzQuery, payload: *mut NzBytes, zenoh_serialized: bool) -> i8 {
-    if q.is_null() || payload.is_null() {
-        return Z_ENULL;
+pub unsafe extern "C" fn nz_query_reply(
+    q: *const NzQuery,
+    payload: *mut NzBytes,
+    zenoh_serialized: bool,
+) -> i8 {
+    let Some(payload) = consume(payload) else {
+        return NZ_ENULL;
+    };
+    if q.is_null() {
+        return NZ_ENULL;
     }
-    let (q, payload) = (&*q, Box::from_raw(payload).0);
+    let (q, payload) = (&*q, payload.0);
     guard(move || {
         let mut reply = q.0.reply(q.0.key_expr().clone(), payload);
         if zenoh_serialized {
             reply = reply.encoding(Encoding::ZENOH_SERIALIZED);
         }
         match reply.wait() {
-            Ok(()) => Z_OK,
-            Err(_) => Z_EGENERIC,
+            Ok(()) => NZ_OK,
+            Err(_) => NZ_EGENERIC,
         }
     })
 }
@@ -118,12 +141,15 @@ pub unsafe extern "C" fn nz_query_reply(q: *const NzQuery, payload: *mut NzBytes
 /// Sends an error reply; consumes `payload`.
 #[no_mangle]
 pub unsafe extern "C" fn nz_query_reply_err(q: *const NzQuery, payload: *mut NzBytes) -> i8 {
-    if q.is_null() || payload.is_null() {
-        return Z_ENULL;
+    let Some(payload) = consume(payload) else {
+        return NZ_ENULL;
+    };
+    if q.is_null() {
+        return NZ_ENULL;
     }
-    let (q, payload) = (&*q, Box::from_raw(payload).0);
+    let (q, payload) = (&*q, payload.0);
     guard(move || match q.0.reply_err(payload).wait() {
-        Ok(()) => Z_OK,
-        Err(_) => Z_EGENERIC,
+        Ok(()) => NZ_OK,
+        Err(_) => NZ_EGENERIC,
     })
 }

@@ -11,6 +11,9 @@ pub struct NzSession(pub(crate) Session);
 /// Creates Zenoh's default configuration.
 #[no_mangle]
 pub unsafe extern "C" fn nz_config_default(out: *mut *mut NzConfig) -> i8 {
+    if out.is_null() {
+        return NZ_ENULL;
+    }
     guard(|| unsafe { emit(out, NzConfig(Config::default())) })
 }
 
@@ -22,9 +25,12 @@ pub unsafe extern "C" fn nz_config_from_file(out: *mut *mut NzConfig, path: *con
         Ok(path) => path.to_owned(),
         Err(code) => return code,
     };
+    if out.is_null() {
+        return NZ_ENULL;
+    }
     guard(move || match Config::from_file(&path) {
         Ok(config) => unsafe { emit(out, NzConfig(config)) },
-        Err(e) => fail(Z_EINVAL, e),
+        Err(e) => fail(NZ_EINVAL, e),
     })
 }
 
@@ -35,9 +41,12 @@ pub unsafe extern "C" fn nz_config_from_json5(out: *mut *mut NzConfig, text: *co
         Ok(text) => text.to_owned(),
         Err(code) => return code,
     };
+    if out.is_null() {
+        return NZ_ENULL;
+    }
     guard(move || match Config::from_json5(&text) {
         Ok(config) => unsafe { emit(out, NzConfig(config)) },
-        Err(e) => fail(Z_EINVAL, e),
+        Err(e) => fail(NZ_EINVAL, e),
     })
 }
 
@@ -45,34 +54,43 @@ pub unsafe extern "C" fn nz_config_from_json5(out: *mut *mut NzConfig, text: *co
 /// text; on failure `nz_last_error` gives Zenoh's reason and the
 /// configuration is unchanged.
 #[no_mangle]
-pub unsafe extern "C" fn nz_config_insert_json5(config: *mut NzConfig, key: *const c_char, value: *const c_char) -> i8 {
+pub unsafe extern "C" fn nz_config_insert_json5(
+    config: *mut NzConfig,
+    key: *const c_char,
+    value: *const c_char,
+) -> i8 {
     let (key, value) = match (text_arg(key), text_arg(value)) {
         (Ok(key), Ok(value)) => (key, value),
         (Err(code), _) | (_, Err(code)) => return code,
     };
     if config.is_null() {
-        return Z_ENULL;
+        return NZ_ENULL;
     }
     let config = &mut *config;
     guard(move || match config.0.insert_json5(key, value) {
-        Ok(()) => Z_OK,
-        Err(e) => fail(Z_EINVAL, e),
+        Ok(()) => NZ_OK,
+        Err(e) => fail(NZ_EINVAL, e),
     })
 }
 
 /// The value at `key` as JSON text, written to `out` (NUL-terminated, cut to
 /// `cap` bytes); returns the full length, or a negative code.
 #[no_mangle]
-pub unsafe extern "C" fn nz_config_get_json(config: *const NzConfig, key: *const c_char, out: *mut c_char, cap: usize) -> isize {
+pub unsafe extern "C" fn nz_config_get_json(
+    config: *const NzConfig,
+    key: *const c_char,
+    out: *mut c_char,
+    cap: usize,
+) -> isize {
     let key = match text_arg(key) {
         Ok(key) => key,
         Err(code) => return code as isize,
     };
     if config.is_null() || (out.is_null() && cap > 0) {
-        return Z_ENULL as isize;
+        return NZ_ENULL as isize;
     }
     let config = &*config;
-    let mut result = Z_EGENERIC as isize;
+    let mut result = NZ_EGENERIC as isize;
     guard(|| {
         result = match config.0.get_json(key) {
             Ok(json) => {
@@ -83,9 +101,9 @@ pub unsafe extern "C" fn nz_config_get_json(config: *const NzConfig, key: *const
                 }
                 json.len() as isize
             }
-            Err(e) => fail(Z_EINVAL, e) as isize,
+            Err(e) => fail(NZ_EINVAL, e) as isize,
         };
-        Z_OK
+        NZ_OK
     });
     result
 }
@@ -103,13 +121,15 @@ pub unsafe extern "C" fn nz_config_drop(config: *mut NzConfig) {
 /// be reached, it names their endpoints).
 #[no_mangle]
 pub unsafe extern "C" fn nz_open(out: *mut *mut NzSession, config: *mut NzConfig) -> i8 {
-    if config.is_null() {
-        return Z_ENULL;
+    let Some(config) = consume(config) else {
+        return NZ_ENULL;
+    };
+    if out.is_null() {
+        return NZ_ENULL;
     }
-    let config = Box::from_raw(config);
     guard(move || match zenoh::open(config.0).wait() {
         Ok(session) => unsafe { emit(out, NzSession(session)) },
-        Err(e) => fail(Z_EIO, e),
+        Err(e) => fail(NZ_EIO, e),
     })
 }
 
@@ -117,21 +137,21 @@ pub unsafe extern "C" fn nz_open(out: *mut *mut NzSession, config: *mut NzConfig
 #[no_mangle]
 pub unsafe extern "C" fn nz_close(session: *mut NzSession) -> i8 {
     if session.is_null() {
-        return Z_ENULL;
+        return NZ_ENULL;
     }
     let session = Box::from_raw(session);
     guard(move || match session.0.close().wait() {
-        Ok(()) => Z_OK,
-        Err(_) => Z_EGENERIC,
+        Ok(()) => NZ_OK,
+        Err(_) => NZ_EGENERIC,
     })
 }
 
 /// A NUL-terminated UTF-8 argument.
 unsafe fn text_arg<'a>(text: *const c_char) -> Result<&'a str, i8> {
     if text.is_null() {
-        return Err(Z_ENULL);
+        return Err(NZ_ENULL);
     }
-    CStr::from_ptr(text).to_str().map_err(|_| Z_EUTF8)
+    CStr::from_ptr(text).to_str().map_err(|_| NZ_EUTF8)
 }
 
 fn fail(code: i8, reason: impl std::fmt::Display) -> i8 {
