@@ -4,7 +4,8 @@
 // own so that late replies hold nothing up. Its good replies name the query
 // they answer ("q7" for the 7th), so a test sees which call got which reply.
 // It also streams marked samples (stress/marked_samples.h) in tarn-sim's
-// dual layout and answers the connection sequence like a robot.
+// dual layout and answers the connection sequence like a robot: a FakeRobot
+// with replies scheduled on a clock.
 #pragma once
 
 #include <atomic>
@@ -23,6 +24,7 @@
 
 #include "msgs/codec.h"
 #include "stress/marked_samples.h"
+#include "support/fake_robot.h"
 #include "zenoh.hxx"
 
 namespace norvik::test::faults {
@@ -41,18 +43,16 @@ class ScriptedRobot {
   using Scripter = std::function<Script(int query)>;  // query counts from 1
 
   explicit ScriptedRobot(std::string serial, size_t padding = 0)
-      : serial_(std::move(serial)), padding_(padding), session_(zenoh::Session::open(zenoh::Config::create_default())) {
-    const std::string prefix = "norvik/robot/" + serial_;
-    basic_.emplace(session_.declare_publisher(zenoh::KeyExpr(prefix + "/basic_stream_data")));
-    extra_.emplace(session_.declare_publisher(zenoh::KeyExpr(prefix + "/extra_stream_data")));
+      : padding_(padding), robot_(std::move(serial)) {
     sender_ = std::thread([this] { SendLoop(); });
     streamer_ = std::thread([this] { StreamLoop(); });
-    queryable_.emplace(session_.declare_queryable(
-        zenoh::KeyExpr(prefix + "/rpc"), [this](const zenoh::QueryView& q) { OnQuery(q); }, [] {}));
+    // tarn-sim's dual layout, ALL included
+    robot_.ActAsRobot({{0, 0, 15.0f}, {2, 0, 14.0f}, {3, 0, 7.0f}, {4, 7, 7.0f}, {5, 14, 1.0f}}, "v2.1");
+    robot_.Defer(4, [this](zenoh::Query query) { OnPlanQuery(std::move(query)); });
   }
 
   ~ScriptedRobot() {
-    queryable_.reset();  // no OnQuery after this
+    robot_.Defer(4, [](zenoh::Query) {});  // queries from now on end unanswered
     stop_ = true;
     cv_.notify_all();
     sender_.join();
@@ -61,7 +61,7 @@ class ScriptedRobot {
     while (!jobs_.empty()) jobs_.pop();  // their queries end unanswered
   }
 
-  const std::string& serial() const { return serial_; }
+  const std::string& serial() const { return robot_.serial(); }
   void Plan(Scripter scripter) {
     std::lock_guard<std::mutex> lock(mutex_);
     scripter_ = std::move(scripter);
@@ -85,48 +85,13 @@ class ScriptedRobot {
     bool operator<(const Job& other) const { return due > other.due; }  // earliest first
   };
 
-  void OnQuery(const zenoh::QueryView& view) {
-    zenoh_msgs::tarn_msg::RPCRequest request;
-    try {
-      request = zenoh::ext::deserialize<zenoh_msgs::tarn_msg::RPCRequest>(view.payload());
-    } catch (...) {
-      return;
-    }
-    using zenoh_msgs::tarn_msg::RPCReply;
-    switch (request.request_id) {
-      case 0:
-        view.reply(zenoh_msgs::tarn_msg::SerializeMessage(RPCReply{0, false, {}, {}, {}, {}, {}}));
-        return;
-      case 1:
-        view.reply(zenoh_msgs::tarn_msg::SerializeMessage(RPCReply{1, true, {}, {}, {"v2.1"}, {}, {}}));
-        return;
-      case 10: {
-        // tarn-sim's dual layout, ALL included
-        RPCReply r{10, true, {}, {}, {}, {}, {}};
-        const std::map<uint16_t, std::pair<int32_t, float>> layout{
-            {0, {0, 15}}, {2, {0, 14}}, {3, {0, 7}}, {4, {7, 7}}, {5, {14, 1}}};
-        for (uint16_t g : request.joint_groups) {
-          const auto it = layout.find(g);
-          if (it == layout.end()) continue;
-          r.joint_groups.push_back(g);
-          r.int_container.push_back(it->second.first);
-          r.float_container.push_back(it->second.second);
-        }
-        view.reply(zenoh_msgs::tarn_msg::SerializeMessage(r));
-        return;
-      }
-      case 4: {
-        const int n = ++plan_queries_;
-        std::lock_guard<std::mutex> lock(mutex_);
-        Script script = scripter_ ? scripter_(n) : Script{{Send::kGood}, {}};
-        jobs_.push(Job{std::chrono::steady_clock::now() + script.delay, n, std::move(script),
-                       std::make_shared<zenoh::Query>(view)});
-        cv_.notify_all();
-        return;
-      }
-      default:
-        return;
-    }
+  void OnPlanQuery(zenoh::Query query) {
+    const int n = ++plan_queries_;
+    std::lock_guard<std::mutex> lock(mutex_);
+    Script script = scripter_ ? scripter_(n) : Script{{Send::kGood}, {}};
+    jobs_.push(Job{std::chrono::steady_clock::now() + script.delay, n, std::move(script),
+                   std::make_shared<zenoh::Query>(std::move(query))});
+    cv_.notify_all();
   }
 
   void SendLoop() {
@@ -185,17 +150,14 @@ class ScriptedRobot {
   void StreamLoop() {
     auto next = std::chrono::steady_clock::now();
     for (uint32_t k = 1; !stop_; ++k) {
-      basic_->put(zenoh_msgs::tarn_msg::SerializeMessage(stress::MarkedBasic(stress::Family::kRobot, k)));
-      extra_->put(zenoh_msgs::tarn_msg::SerializeMessage(stress::MarkedExtra(stress::Family::kRobot, k)));
+      robot_.PublishBasic(stress::MarkedBasic(stress::Family::kRobot, k));
+      robot_.PublishExtra(stress::MarkedExtra(stress::Family::kRobot, k));
       next += std::chrono::milliseconds(2);
       std::this_thread::sleep_until(next);
     }
   }
 
-  std::string serial_;
   size_t padding_;
-  zenoh::Session session_;
-  std::optional<zenoh::Publisher> basic_, extra_;
   std::mutex mutex_;
   std::condition_variable cv_;
   std::priority_queue<Job> jobs_;
@@ -204,7 +166,7 @@ class ScriptedRobot {
   std::atomic<bool> stop_{false};
   std::atomic<int> plan_queries_{0}, answered_{0};
   std::thread sender_, streamer_;
-  std::optional<zenoh::Queryable> queryable_;
+  FakeRobot robot_;  // last: it goes first, so no query reaches the members above once they are gone
 };
 
 }  // namespace norvik::test::faults

@@ -28,8 +28,15 @@ void FakeRobot::On(uint16_t code, Handler handler) {
 }
 
 void FakeRobot::Hold(uint16_t code) {
+  Defer(code, [this](zenoh::Query query) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    held_.push_back(std::move(query));
+  });
+}
+
+void FakeRobot::Defer(uint16_t code, Taker take) {
   std::lock_guard<std::mutex> lock(mutex_);
-  hold_[code] = true;
+  takers_[code] = std::move(take);
 }
 
 void FakeRobot::Answer(uint16_t code, RPCReply reply) {
@@ -55,19 +62,24 @@ void FakeRobot::Handle(const zenoh::QueryView& query) {
     return;
   }
   Handler handler;
+  Taker take;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ++counts_[request.request_id];
     last_[request.request_id] = request;
-    if (hold_[request.request_id]) {
-      held_.emplace_back(query);
+    if (const auto it = takers_.find(request.request_id); it != takers_.end()) {
+      take = it->second;
+    } else if (const auto it = handlers_.find(request.request_id); it != handlers_.end()) {
+      handler = it->second;
+    } else {
       return;
     }
-    const auto it = handlers_.find(request.request_id);
-    if (it == handlers_.end()) return;
-    handler = it->second;
   }
-  if (Reply reply = handler(request)) query.reply(zenoh_msgs::tarn_msg::SerializeMessage(*reply));
+  if (take) {
+    take(zenoh::Query(query));
+  } else if (Reply reply = handler(request)) {
+    query.reply(zenoh_msgs::tarn_msg::SerializeMessage(*reply));
+  }
 }
 
 void FakeRobot::PublishBasic(const zenoh_msgs::tarn_msg::AllBasicStreamData& data) const {

@@ -25,6 +25,7 @@ class FakeRobot {
  public:
   using Reply = std::optional<zenoh_msgs::tarn_msg::RPCReply>;  // nothing: no reply
   using Handler = std::function<Reply(const zenoh_msgs::tarn_msg::RPCRequest&)>;
+  using Taker = std::function<void(zenoh::Query)>;
 
   explicit FakeRobot(std::string serial);
   ~FakeRobot();
@@ -33,6 +34,9 @@ class FakeRobot {
   void On(uint16_t code, Handler handler);
   // Keeps queries with `code` open, unanswered, until the robot goes.
   void Hold(uint16_t code);
+  // Hands queries with `code` to `take`, which answers them when it likes;
+  // each ends when its last copy goes.
+  void Defer(uint16_t code, Taker take);
   // Replies to `code` with `reply` as it stands.
   void Answer(uint16_t code, zenoh_msgs::tarn_msg::RPCReply reply);
   int Requests(uint16_t code) const;
@@ -62,7 +66,7 @@ class FakeRobot {
   zenoh::Session session_;
   mutable std::mutex mutex_;
   std::map<uint16_t, Handler> handlers_;
-  std::map<uint16_t, bool> hold_;
+  std::map<uint16_t, Taker> takers_;
   std::vector<zenoh::Query> held_;
   std::map<uint16_t, int> counts_;
   std::map<uint16_t, zenoh_msgs::tarn_msg::RPCRequest> last_;

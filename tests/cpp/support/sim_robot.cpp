@@ -1,11 +1,13 @@
 #include "support/sim_robot.h"
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <optional>
 #include <stdexcept>
+#include <string_view>
+#include <utility>
 
 #include "middleware/shared_session.h"
+#include "zenoh/blocking_get.hxx"
 
 namespace norvik::test {
 
@@ -21,37 +23,22 @@ SimRobot::SimRobot(std::string serial, std::vector<std::string> options)
 }
 
 std::string SimRobot::Control(const std::string& json) {
-  struct Outcome {
-    std::mutex m;
-    std::condition_variable cv;
-    bool done = false, ok = false;
-    std::string text;
+  // The first reply, good or not: an error reply is the simulator refusing.
+  auto decode = [](bool ok, zenoh::BytesView payload, std::string_view) -> std::optional<std::pair<bool, std::string>> {
+    const auto bytes = payload.as_vector();
+    return std::make_pair(ok, std::string(bytes.begin(), bytes.end()));
   };
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (std::chrono::steady_clock::now() < deadline) {
-    auto outcome = std::make_shared<Outcome>();
     zenoh::GetOptions options;
     options.payload = zenoh::Bytes(reinterpret_cast<const uint8_t*>(json.data()), json.size());
     options.timeout_ms = 2000;
-    session_->get(
-        zenoh::KeyExpr("norvik/robot/" + serial_ + "/sim/control"), "",
-        [outcome](bool ok, zenoh::BytesView payload) {
-          const auto bytes = payload.as_vector();
-          std::lock_guard<std::mutex> lock(outcome->m);
-          outcome->ok = ok;
-          outcome->text.assign(bytes.begin(), bytes.end());
-        },
-        [outcome] {
-          std::lock_guard<std::mutex> lock(outcome->m);
-          outcome->done = true;
-          outcome->cv.notify_all();
-        },
-        std::move(options));
-    std::unique_lock<std::mutex> lock(outcome->m);
-    outcome->cv.wait_for(lock, std::chrono::seconds(3), [&] { return outcome->done; });
-    if (!outcome->text.empty()) {
-      if (!outcome->ok) throw std::runtime_error("tarn-sim refused " + json + ": " + outcome->text);
-      return outcome->text;
+    const auto replies = zenoh::get_blocking<std::pair<bool, std::string>>(
+        *session_, zenoh::KeyExpr("norvik/robot/" + serial_ + "/sim/control"), "", std::move(options),
+        std::chrono::steady_clock::now() + std::chrono::seconds(3), decode, 1);
+    if (!replies.empty() && !replies.front().second.empty()) {
+      if (!replies.front().first) throw std::runtime_error("tarn-sim refused " + json + ": " + replies.front().second);
+      return replies.front().second;
     }
   }
   throw std::runtime_error("tarn-sim control channel did not answer");
