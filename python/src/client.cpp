@@ -19,8 +19,7 @@ namespace norvik::tarn::python {
 void bind_client(py::module_& m) {
   PyClient cls(m, "Client");
   cls.def(py::init([](const std::string& robot_sn, bool verbose) {
-            py::gil_scoped_release release;
-            return std::make_unique<ClientHandle>(robot_sn, verbose);
+            return without_gil([&] { return std::make_unique<ClientHandle>(robot_sn, verbose); });
           }),
           py::arg("robot_sn"), py::arg("verbose") = true)
       .def("connected", released<&Client::connected>())

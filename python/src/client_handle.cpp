@@ -20,8 +20,10 @@ void ClientHandle::close() {
     last.swap(client_);
   }
   // Shutting the client down waits for Zenoh's threads; let Python run meanwhile.
-  pybind11::gil_scoped_release release;
-  last.reset();
+  without_gil([&] {
+    last.reset();
+    return true;
+  });
 }
 
 }  // namespace norvik::tarn::python

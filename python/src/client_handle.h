@@ -10,6 +10,7 @@
 #include <string>
 
 #include "norvik/tarn/client.h"
+#include "without_gil.h"
 
 namespace norvik::tarn::python {
 
@@ -44,10 +45,7 @@ auto held() {
 // meanwhile. The result is converted once the GIL is back.
 template <auto Method>
 auto released() {
-  return [](const ClientHandle& self) {
-    pybind11::gil_scoped_release release;
-    return ((*self.get()).*Method)();
-  };
+  return [](const ClientHandle& self) { return without_gil([&] { return ((*self.get()).*Method)(); }); };
 }
 
 }  // namespace norvik::tarn::python

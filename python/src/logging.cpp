@@ -11,6 +11,7 @@
 
 #include "bindings.h"
 #include "log_route.h"
+#include "without_gil.h"
 
 namespace py = pybind11;
 
@@ -65,10 +66,10 @@ void Forward(const py::object& logger, const std::vector<LineQueue::Line>& lines
 void RunPump() {
   const py::object logger = py::module_::import("logging").attr("getLogger")("norviktarn");
   while (!g_stop) {
-    {
-      py::gil_scoped_release release;
+    without_gil([] {
       PythonLines().Wait(std::chrono::milliseconds(250));
-    }
+      return true;
+    });
     Forward(logger, PythonLines().Take());
   }
   Forward(logger, PythonLines().Take());

@@ -7,6 +7,7 @@
 
 #include "bindings.h"
 #include "client_handle.h"
+#include "without_gil.h"
 #include "norvik/tarn/client.h"
 #include "norvik/tarn/discovery.h"
 #include "norvik/tarn/zenoh_config.h"
@@ -57,8 +58,7 @@ void bind_network(py::module_& m) {
       [](double timeout) {
         if (!(timeout >= 0.0) || timeout > 3600.0) throw py::value_error("timeout must be within 0..3600 s");
         const auto ms = std::chrono::milliseconds(static_cast<int64_t>(timeout * 1000.0));
-        py::gil_scoped_release release;
-        return list_robots(ms);
+        return without_gil([&] { return list_robots(ms); });
       },
       py::arg("timeout") = 2.0);
 }

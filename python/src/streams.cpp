@@ -6,6 +6,7 @@
 
 #include "bindings.h"
 #include "client_handle.h"
+#include "without_gil.h"
 #include "norvik/tarn/client.h"
 
 namespace py = pybind11;
@@ -87,15 +88,13 @@ void bind_streams(py::module_& m) {
       .def(
           "next_states",
           [](const ClientHandle& self, double timeout) {
-            py::gil_scoped_release release;
-            return self.get()->next_states(Seconds(timeout));
+            return without_gil([&] { return self.get()->next_states(Seconds(timeout)); });
           },
           py::arg("timeout"))
       .def(
           "next_actions",
           [](const ClientHandle& self, double timeout) {
-            py::gil_scoped_release release;
-            return self.get()->next_actions(Seconds(timeout));
+            return without_gil([&] { return self.get()->next_actions(Seconds(timeout)); });
           },
           py::arg("timeout"));
 }
