@@ -143,3 +143,28 @@ def test_exit_with_lines_routed_to_logging(norviktarn, start_sim):
     # once Python's logging is done the route is standard output again
     assert done.stdout.splitlines()[0] == "leaving"
     assert ">>>>> Norvik TARN exited <<<<<" in done.stdout
+
+
+def test_a_full_queue_drops_and_counts(norviktarn, start_sim, recorder):
+    # Every states() call on an inconsistent sample logs an error. With the
+    # GIL held throughout, the pump cannot take any: the queue fills, and
+    # the rest are counted, never waited on.
+    sim = start_sim("--profile", "single", "--inconsistent", "basic")
+    client = connect(norviktarn, sim.serial, verbose=False)
+    wait_until(lambda: client.stream_health(norviktarn.StreamKind.BASIC).received > 0, what="a sample")
+    norviktarn.log_to_python()
+    dropped = norviktarn.log_lines_dropped()
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(10.0)
+    try:
+        for _ in range(12000):
+            assert client.states() == {}
+        backlog = norviktarn.log_backlog()
+        dropped = norviktarn.log_lines_dropped() - dropped
+    finally:
+        sys.setswitchinterval(interval)
+    assert backlog == 10000
+    assert dropped >= 2000
+    wait_until(lambda: norviktarn.log_backlog() == 0, what="the queue to drain")
+    wait_until(lambda: len(recorder.records) >= 10000, what="the queued lines in logging")
+    assert all(level == "ERROR" for level, _, _ in recorder.records[-10000:])
