@@ -1,5 +1,20 @@
 """Small text helpers shared by info and watch."""
 
+from .robot import load_module
+
+
+def system_state(code):
+    """"WORKING_AUTO_EXECUTE (7)": the controller's system state, named by the library."""
+    return _named(load_module().system_state_name(code), code)
+
+
+def safety_board_state(code):
+    return _named(load_module().safety_board_state_name(code), code)
+
+
+def _named(name, code):
+    return "%s (%d)" % (name if name is not None else "unnamed", code)
+
 
 def bits(values):
     """[True, False, ...] as "10..." (bit 0 first)."""

@@ -4,7 +4,7 @@ import argparse
 import json
 import time
 
-from . import fmt, names, robot
+from . import fmt, robot
 from .errors import FAILED, CliError
 from .health import StreamMeter, as_dict, describe
 
@@ -35,11 +35,11 @@ def _attempt(call):
     try:
         return call(), None
     except RuntimeError as e:
-        text = str(e)
-        return None, text.split("] ", 1)[1] if text.startswith("[") and "] " in text else text
+        return None, robot.library_text(str(e))
 
 
-def gather(serial, verbose=False):
+def gather(serial, name, verbose=False):
+    """The report on the robot `serial`, whose keys use `name` (robot.checked_serial)."""
     client = robot.connect(serial, verbose)
     norviktarn = robot.load_module()
     meters = {}
@@ -62,7 +62,7 @@ def gather(serial, verbose=False):
         for m in meters.values():
             m.update()
         report = {
-            "robot": robot.normalise_serial(serial),
+            "robot": name,
             "client_version": robot.CLIENT_VERSION,
             "server_version": client.server_version(),
             "groups": _groups(client.layout(), groups, states),
@@ -79,7 +79,7 @@ def gather(serial, verbose=False):
     finally:
         for m in meters.values():
             m.client = None
-        del client
+        client.close()
 
 
 def _groups(layout, groups, states):
@@ -117,8 +117,8 @@ def render(report, meters):
     if st["system_state"] is None:
         add("system state      unknown (no states sample within 1 s)")
     else:
-        add("system state      %s" % names.system_state(st["system_state"]))
-        add("safety board      %s" % names.safety_board_state(st["safety_board_state"]))
+        add("system state      %s" % fmt.system_state(st["system_state"]))
+        add("safety board      %s" % fmt.safety_board_state(st["safety_board_state"]))
     add("e-stop            %s" % ("released" if st["estop_released"] else "PRESSED (not released)"))
     add("enabling device   %s" % ("on" if st["enabling_device_on"] else "off"))
     add("digital inputs    %s  on: %s" % (fmt.bits(st["digital_inputs"]), fmt.on_list(st["digital_inputs"])))
@@ -170,8 +170,9 @@ def render(report, meters):
 
 
 def run(args, log):
+    name = robot.checked_serial(args.serial)
     robot.use_network(args)
-    report, meters = gather(args.serial, args.verbose)
+    report, meters = gather(args.serial, name, args.verbose)
     if args.json:
         print(json.dumps(report, indent=2))
     else:

@@ -1,117 +1,78 @@
-"""Keeps the library's log lines off the tool's standard output.
+"""The library's log lines, through Python's logging (logger "norviktarn"), onto the tool's stderr.
 
-The library logs through spdlog to file descriptor 1. The tool gives Python's
-sys.stdout a copy of the real stdout and points descriptor 1 at a pipe, so
-`tarn info SN > file` holds only the tool's own text. A reader thread takes
-the library's lines: it passes them to stderr (info-level ones only when
-asked to) and keeps the latest for the terminal view.
+The module hands its lines to `logging` from a thread of its own once the tool
+asks for them (robot.load_module), so stdout holds only the tool's own text.
+Warnings and errors go to stderr; info lines only when asked to (-v). The
+latest lines are kept for the terminal view, which draws them itself while it
+owns the screen.
 """
 
 import collections
-import io
-import os
-import re
+import logging
 import sys
 import threading
 import time
 
-_ANSI = re.compile(r"\x1b\[[0-9;]*m")
-_INFO = re.compile(r"^\[[^]]*\] \[(info|debug|trace)\] ")
-_STAMP = re.compile(r"^\[[^]]*\] ")
-_SYNC = b"\x00tarn-log-sync "  # a line only the tool writes into the library's pipe
+LOGGER = "norviktarn"
 REPEAT_REPORT = 5.0  # seconds between counts of a repeated line
+SETTLE = 0.02        # seconds without a new line after which the module's thread has passed on its last one
 
 
-class LibraryLog:
+class LibraryLog(logging.Handler):
     def __init__(self):
+        super().__init__(logging.INFO)
         self.forward_info = False   # pass info-level lines to stderr too
         self.forward = True         # pass lines to stderr at all (off while a screen is drawn)
         self.lines = collections.deque(maxlen=100)
-        self._lock = threading.Lock()
-        self._saved = None
-        self._reader = None
-        self._read_fd = None
+        self._state = threading.Lock()
         self._last = None      # the last line passed on, without its time
         self._repeats = 0      # lines like it held back since
         self._since = 0.0      # when the last line or count went out
-        self._synced = {}      # sync token -> Event, set once the reader reaches it
+        self._taken = 0        # lines handed to this handler so far
 
     def start(self):
-        """Call before the library is loaded, so its logger never sees the terminal."""
-        sys.stdout.flush()
-        self._saved = os.dup(1)
-        read_fd, write_fd = os.pipe()
-        os.dup2(write_fd, 1)
-        os.close(write_fd)
-        self._read_fd = read_fd
-        sys.stdout = io.TextIOWrapper(io.FileIO(self._saved, "w", closefd=False),
-                                      encoding=sys.stdout.encoding or "utf-8",
-                                      errors="replace", line_buffering=True)
-        self._reader = threading.Thread(target=self._read, name="library-log", daemon=True)
-        self._reader.start()
+        logger = logging.getLogger(LOGGER)
+        logger.addHandler(self)
+        logger.setLevel(logging.INFO)
+        logger.propagate = False  # the tool's own handler decides; no second copy through the root logger
         return self
 
     def stop(self):
-        """Call after the library's last line (the client is gone): drains the pipe."""
-        if self._reader is None:
-            return
-        try:
-            sys.stdout.flush()
-        except (BrokenPipeError, ValueError):
-            pass
-        # descriptor 1 goes back to stderr: the pipe's last writer closes
-        os.dup2(2, 1)
-        self._reader.join(5.0)
-        self._reader = None
-        self._flush_repeats()
+        """Call after the library's last line (the client is gone): passes on what is still on its way."""
+        self.sync()
+        logging.getLogger(LOGGER).removeHandler(self)
+        with self._state:
+            self._flush_repeats()
 
     def sync(self, timeout=1.0):
-        """Waits until every line the library has written so far is passed on (or kept)."""
-        if self._reader is None:
-            return
-        event = threading.Event()
-        token = _SYNC + str(id(event)).encode()
-        with self._lock:
-            self._synced[token] = event
-        try:
-            os.write(1, token + b"\n")  # the pipe keeps order: the reader gets here after the library's lines
-        except OSError:
-            return
-        event.wait(timeout)
+        """Waits until every line the library has logged so far is passed on (or kept)."""
+        module = sys.modules.get(LOGGER)
+        if module is None:
+            return  # never loaded: nothing logged
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            seen = self._taken
+            if module.log_backlog() == 0:
+                # the module's thread takes lines in a batch: let it hand on the last of them
+                time.sleep(SETTLE)
+                if self._taken == seen and module.log_backlog() == 0:
+                    return
+            else:
+                time.sleep(0.005)
 
     def latest(self):
-        with self._lock:
+        with self._state:
             return self.lines[-1] if self.lines else None
 
-    def _read(self):
-        with os.fdopen(self._read_fd, "rb", buffering=0) as pipe:
-            pending = b""
-            while True:
-                chunk = pipe.read(65536)
-                if not chunk:
-                    break
-                pending += chunk
-                *complete, pending = pending.split(b"\n")
-                for raw in complete:
-                    self._take(raw)
-            if pending:
-                self._take(pending)
-
-    def _take(self, raw):
-        if raw.startswith(_SYNC):
-            with self._lock:
-                event = self._synced.pop(raw, None)
-            if event is not None:
-                event.set()
-            return
-        line = _ANSI.sub("", raw.decode("utf-8", "replace")).rstrip("\r")
-        if not line:
-            return
-        with self._lock:
+    def emit(self, record):
+        line = "[%s] [%s] %s" % (_stamp(record.created), record.levelname.lower(), record.getMessage())
+        with self._state:
+            self._taken += 1
             self.lines.append(line)
-        if self.forward and (self.forward_info or not _INFO.match(line)):
+            if not self.forward or (record.levelno < logging.WARNING and not self.forward_info):
+                return
             # a fault repeated at the stream rate (an inconsistent sample, say) shows once, then a count
-            text = _STAMP.sub("", line)
+            text = line.split("] ", 1)[1]
             if text == self._last:
                 self._repeats += 1
                 if time.monotonic() - self._since >= REPEAT_REPORT:
@@ -120,18 +81,23 @@ class LibraryLog:
             self._flush_repeats()
             self._last = text
             self._since = time.monotonic()
-            self._write(line)
+            _write(line)
 
     def _flush_repeats(self):
         if self._repeats:
-            self._write("(the library repeated the line before %d times)" % self._repeats)
+            _write("(the library repeated the line before %d times)" % self._repeats)
         self._repeats = 0
         self._since = time.monotonic()
 
-    @staticmethod
-    def _write(line):
-        try:
-            sys.stderr.write(line + "\n")
-            sys.stderr.flush()
-        except (OSError, ValueError):
-            pass
+
+def _stamp(created):
+    # as spdlog writes its time, so a line reads the same wherever it went
+    return time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(created)) + ".%03d" % (created % 1 * 1000)
+
+
+def _write(line):
+    try:
+        sys.stderr.write(line + "\n")
+        sys.stderr.flush()
+    except (OSError, ValueError):
+        pass

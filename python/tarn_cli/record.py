@@ -143,7 +143,7 @@ def run(args, log):
         raise CliError("--duration must be more than 0 seconds", USAGE)
     if args.queue < 1:
         raise CliError("--queue must be at least 1", USAGE)
-    name = robot.normalise_serial(args.serial)
+    name = robot.checked_serial(args.serial)
     check_writable(args.out)
     norviktarn = robot.load_module()
     robot.use_network(args)
@@ -157,7 +157,7 @@ def run(args, log):
             writer.close()
         size = os.path.getsize(args.out)
     finally:
-        del client
+        client.close()
     return _summary(args, name, writer, size, *result)
 
 

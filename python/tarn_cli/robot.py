@@ -6,18 +6,32 @@ CLIENT_VERSION = "v2.1"
 _PREFIX = "[norvik::tarn::Client] "
 
 
+_log_routed = False
+
+
 def load_module():
+    """The norviktarn module, its log lines going to Python's logging (liblog), never to stdout."""
     try:
         import norviktarn
     except ImportError as e:
         raise CliError("cannot load the norviktarn module: %s" % e) from None
+    global _log_routed
+    if not _log_routed:
+        norviktarn.log_to_python()
+        _log_routed = True
     return norviktarn
 
 
-def normalise_serial(serial):
-    """The serial as the robot's keys use it; only for serials the client accepted."""
-    cut = serial.rfind("-")
-    return serial[:cut].replace(" ", "-") + serial[cut:]
+def checked_serial(serial):
+    """The serial as the robot's keys use it, by the library's own check; CliError when it refuses it.
+
+    Call it before anything reaches the network: no key is ever built from a serial it refused."""
+    norviktarn = load_module()
+    try:
+        return norviktarn.normalize_serial(serial)
+    except ValueError as e:
+        raise CliError("%r is not a robot serial number: %s (expected something like \"Rizon 4s-062068\")"
+                       % (serial, library_text(str(e))), USAGE) from None
 
 
 def add_network_options(p):
@@ -41,19 +55,16 @@ def use_network(args):
             norviktarn.use_zenoh_config(connect=args.connect)
     except ValueError as e:
         # the file named cannot be used (1), or an endpoint is not one (2)
-        raise CliError(_library_text(str(e)), FAILED if args.config else USAGE) from None
+        raise CliError(library_text(str(e)), FAILED if args.config else USAGE) from None
 
 
 def connect(serial, verbose=False):
     """A connected norviktarn.Client, or CliError with the reason in a line."""
-    norviktarn = load_module()
+    name = checked_serial(serial)
     try:
-        return norviktarn.Client(serial, verbose=verbose)
-    except ValueError:
-        raise CliError("%r is not a robot serial number (expected something like \"Rizon 4s-062068\")" % serial,
-                       USAGE) from None
+        return load_module().Client(serial, verbose=verbose)
     except RuntimeError as e:
-        raise connection_error(serial, str(e)) from None
+        raise connection_error(name, str(e)) from None
 
 
 def network_error(text):
@@ -65,19 +76,19 @@ def network_error(text):
     return None
 
 
-def connection_error(serial, text):
+def connection_error(name, text):
+    """The CliError for a failed connection to the robot whose keys use `name` (a checked serial)."""
     network = network_error(text)
     if network is not None:
         return network
     if text.startswith(_PREFIX + "Failed to connect to"):
         return CliError("no robot answers as %s (check the network link, the serial number and any firewall)"
-                        % normalise_serial(serial), NO_ROBOT)
+                        % name, NO_ROBOT)
     if text.startswith(_PREFIX + "Version of this client is incompatible"):
-        found = server_version_of(normalise_serial(serial))
+        found = server_version_of(name)
         told = "TARN server %s" % found if found else "another TARN server version"
-        return CliError("robot %s runs %s; this tool speaks %s"
-                        % (normalise_serial(serial), told, CLIENT_VERSION), INCOMPATIBLE)
-    return CliError("robot %s: %s" % (normalise_serial(serial), _library_text(text)), FAILED)
+        return CliError("robot %s runs %s; this tool speaks %s" % (name, told, CLIENT_VERSION), INCOMPATIBLE)
+    return CliError("robot %s: %s" % (name, library_text(text)), FAILED)
 
 
 def server_version_of(serial, timeout=1.0):
@@ -91,6 +102,6 @@ def server_version_of(serial, timeout=1.0):
     return None
 
 
-def _library_text(text):
+def library_text(text):
     """The library's text without the "[norvik::tarn::...] " it begins with."""
     return text.split("] ", 1)[1] if text.startswith("[") and "] " in text else text

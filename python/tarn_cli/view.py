@@ -2,7 +2,7 @@
 
 import time
 
-from . import fmt, names
+from . import fmt
 from .health import describe
 
 LABEL = 8   # width of a row label ("  temp  ")
@@ -49,8 +49,8 @@ def render(snap, width, group_filter=None, keys_hint=True):
 
     s = snap.sample
     if s is not None:
-        out.append("system %s   safety board %s" % (names.system_state(s.system_state),
-                                                      names.safety_board_state(s.safety_board_state)))
+        out.append("system %s   safety board %s" % (fmt.system_state(s.system_state),
+                                                      fmt.safety_board_state(s.safety_board_state)))
         out.append("e-stop %s   enabling device %s" % ("released" if s.estop_released else "PRESSED",
                                                        "on" if s.enabling_device_on else "off"))
         out.append("DI %s   DO %s" % (fmt.bits(s.digital_inputs), fmt.bits(s.digital_outputs)))

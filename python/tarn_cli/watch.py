@@ -8,6 +8,7 @@ import time
 from . import robot, view
 from .errors import USAGE, CliError
 from .health import StreamMeter
+from .plan_poller import PlanPoller
 from .terminal import Screen
 
 HELP = "show the robot's live data in the terminal (q or Ctrl-C quits)"
@@ -21,7 +22,9 @@ counts). In a terminal it redraws in place; q or Ctrl-C quits and puts the
 terminal back, g shows one joint group after another. When the output is not
 a terminal it prints one plain snapshot a second instead."""
 
-PLAN_EVERY = 1.0  # seconds between plan requests
+FIRST_PLAN_WAIT = 1.0  # seconds the first frame waits for the plan; later frames never wait
+QUIT_WAIT = 0.1        # seconds quitting waits for the plan thread before it ends the process
+ERROR_WAIT = 3.0       # seconds a failing command waits for it (a request's deadline is 2 s)
 
 
 def add_parser(sub, common):
@@ -39,20 +42,23 @@ def add_parser(sub, common):
 
 
 class Snapshot:
-    """What one frame shows; kept between frames so a quiet robot still shows its last values."""
+    """What one frame shows; kept between frames so a quiet robot still shows its last values.
 
-    def __init__(self, name, client, norviktarn, stale_after):
+    Only quick reads happen here: the plan comes from a PlanPoller's thread, so a request that waits
+    for its answer never holds up a frame."""
+
+    def __init__(self, name, client, norviktarn, stale_after, plans):
         self.robot = name
         self.client = client
         self.stale_after = stale_after
         self.meters = {"basic": StreamMeter(client, norviktarn.StreamKind.BASIC),
                        "extra": StreamMeter(client, norviktarn.StreamKind.EXTRA)}
+        self.plans = plans
         self.sample = None
         self.plan = None
         self.plan_error = None
         self.log_line = None
         self.wall_time = time.time()
-        self._next_plan = 0.0
 
     def update(self, now):
         self.wall_time = time.time()
@@ -62,16 +68,7 @@ class Snapshot:
             self.sample = latest
         for m in self.meters.values():
             m.update(now)
-        if now >= self._next_plan:
-            self._next_plan = now + PLAN_EVERY
-            # a request waits up to 2 s with the interpreter held: ask only a robot that is streaming
-            if self.meters["basic"].freshness(self.stale_after) == "LIVE":
-                try:
-                    self.plan, self.plan_error = self.client.plan_info(), None
-                except RuntimeError as e:
-                    self.plan_error = "no answer (%s)" % str(e).split("] ", 1)[-1]
-            elif self.plan is None:
-                self.plan_error = "not asked while the robot is not streaming"
+        self.plan, self.plan_error = self.plans.latest()
 
 
 def run(args, log):
@@ -81,23 +78,51 @@ def run(args, log):
         raise CliError("--duration must be 0 seconds or more", USAGE)
     if not args.stale_after > 0:
         raise CliError("--stale-after must be more than 0 seconds", USAGE)
+    name = robot.checked_serial(args.serial)
     norviktarn = robot.load_module()
     robot.use_network(args)
     client = robot.connect(args.serial, args.verbose)
-    client.start_sample_queues(1)
-    snap = Snapshot(robot.normalise_serial(args.serial), client, norviktarn, args.stale_after)
-    snap.sample = client.next_states(0.5)  # the first frame shows data rather than "no sample yet"
+    plans = PlanPoller(client, norviktarn.StreamKind.BASIC, args.stale_after)
+    snap = Snapshot(name, client, norviktarn, args.stale_after, plans)
     try:
+        client.start_sample_queues(1)
+        plans.start()
+        # the first frame shows data rather than "no sample yet" and "not asked yet"
+        snap.sample = client.next_states(0.5)
+        plans.wait_first(FIRST_PLAN_WAIT)
         if sys.stdout.isatty():
             _screen(snap, args, log)
         else:
             _plain(snap, args)
-    finally:
-        snap.client = None
-        for m in snap.meters.values():
-            m.client = None
-        del client
+    except BaseException:
+        _close(snap, plans)
+        plans.join(ERROR_WAIT)  # the error's line and status matter more than a quick end
+        raise
+    _close(snap, plans)
+    if not plans.join(QUIT_WAIT):
+        _end_now(log)
     return 0
+
+
+def _close(snap, plans):
+    plans.stop()
+    client, snap.client = snap.client, None
+    for m in snap.meters.values():
+        m.client = None
+    client.close()
+
+
+def _end_now(log):
+    """A request under way keeps the client until its deadline (up to 2 s), and the interpreter must not
+    stop under a call that is still out: with the screen put back and the output written, the process
+    ends here. It only ever read from the robot, so nothing is left half done."""
+    log.stop()
+    for stream in (sys.stdout, sys.stderr):
+        try:
+            stream.flush()
+        except (OSError, ValueError):
+            pass
+    os._exit(0)
 
 
 def _screen(snap, args, log):

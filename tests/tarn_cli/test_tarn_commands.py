@@ -1,10 +1,14 @@
 """The command line itself: help on every subcommand, usage errors, and failures as one line."""
 
+import json
+import os
 import subprocess
+import sys
+import threading
 
 import pytest
 
-from tarn_cli_support import BUILD_DIR, ROOT, one_error_line, tarn, tool_env
+from tarn_cli_support import BUILD_DIR, ROOT, one_error_line, require_isolation, tarn, tool_env
 
 SUBCOMMANDS = {
     "info": ["SN", "--json"],
@@ -135,3 +139,58 @@ def test_plot_of_something_else_is_one_line(tmp_path):
     assert done.returncode == 1, done
     one_error_line(done, "tarn: %s is not a tarn recording (no stream column)" % (tmp_path / "other.csv"))
     assert not (tmp_path / "x.png").exists()
+
+
+@pytest.fixture
+def robot_queries(session):
+    """The key of every query sent to any robot's keys while the test runs."""
+    seen = []
+    lock = threading.Lock()
+
+    def take(query):
+        with lock:
+            seen.append(str(query.key_expr))
+
+    queryable = session.declare_queryable("norvik/robot/**", take)
+    yield lambda: list(seen)
+    queryable.undeclare()
+
+
+def test_a_serial_the_library_refuses_never_reaches_the_network(robot_queries, tmp_path):
+    # the key it would make is a pattern over every robot
+    serial = "**/Rizon 4s-062068"
+    for args in (["info"], ["watch", "--duration", "1"], ["record", "--out", tmp_path / "x.csv", "--duration", "1"]):
+        done = tarn(args[0], serial, *args[1:])
+        assert done.returncode == 2, done
+        one_error_line(done, "tarn: %r is not a robot serial number: Format of the provided robot serial number is "
+                             "invalid (expected something like \"Rizon 4s-062068\")" % serial)
+        assert done.stdout == ""
+    assert not (tmp_path / "x.csv").exists()
+    # an accepted serial is seen, by its normalised key: the catcher works
+    done = tarn("info", "Nobody 4s-000001")
+    assert done.returncode == 3, done
+    assert set(robot_queries()) == {"norvik/robot/Nobody-4s-000001/rpc"}, robot_queries()
+
+
+def test_with_sim_serves_the_serial_as_clients_address_it():
+    require_isolation()
+    serial = "Rizon 4s-CLI%d" % os.getpid()
+    env = dict(tool_env(), BUILD_DIR=str(BUILD_DIR))
+    done = subprocess.run([str(ROOT / "tools" / "with-sim"), "--serial", serial, "--rate", "100", "--",
+                           sys.executable, "-m", "tarn_cli", "info", serial, "--json"],
+                          capture_output=True, text=True, timeout=120, env=env, stdin=subprocess.DEVNULL)
+    assert done.returncode == 0, (done.stdout, done.stderr)
+    assert json.loads(done.stdout)["robot"] == serial.replace(" ", "-")
+    # the note, then only the simulator's counters as it stops
+    lines = done.stderr.splitlines()
+    assert lines[0] == 'with-sim: serving "%s" as %s, the key clients use' % (serial, serial.replace(" ", "-"))
+    assert [line.split(":")[0] for line in lines[1:]] == ["tarn-sim"], lines
+
+
+def test_with_sim_refuses_a_serial_no_client_can_reach(tmp_path):
+    marker = tmp_path / "ran"
+    done = subprocess.run([str(ROOT / "tools" / "with-sim"), "--serial", "ab_c-1", "--", "touch", str(marker)],
+                          capture_output=True, text=True, timeout=60, env=dict(tool_env(), BUILD_DIR=str(BUILD_DIR)))
+    assert done.returncode == 2, done
+    assert done.stderr == "with-sim: --serial 'ab_c-1': Format of the provided robot serial number is invalid\n"
+    assert not marker.exists()

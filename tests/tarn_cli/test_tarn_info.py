@@ -88,6 +88,17 @@ def test_info_names_the_state_codes(start_robot):
     assert "enabling device   on\n" in done.stdout
 
 
+def test_info_shows_a_code_without_a_name_as_a_number(start_robot):
+    # the safety board's codes are sparse: 16 has no name, nor has system state 19
+    robot = start_robot("--system-state", "19", "--safety-board-state", "16")
+    done = tarn("info", robot.serial, "--json")
+    assert done.returncode == 0, done
+    report = json.loads(done.stdout)["status"]
+    assert (report["system_state"], report["safety_board_state"]) == (19, 16)
+    done = tarn("info", robot.serial)
+    assert "system state      unnamed (19)\n" in done.stdout and "safety board      unnamed (16)\n" in done.stdout
+
+
 def test_an_unanswered_request_still_prints_the_rest(start_robot):
     robot = start_robot("--rpc-fault", "4=drop")
     done = tarn("info", robot.serial)

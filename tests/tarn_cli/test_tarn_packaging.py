@@ -12,8 +12,8 @@ from packaging.requirements import Requirement
 from tarn_cli_support import ROOT, one_error_line, require_isolation
 
 TOOL_FILES = {"__init__.py", "__main__.py", "cli.py", "columns.py", "errors.py", "fmt.py", "health.py", "info.py",
-              "liblog.py", "losses.py", "names.py", "plot.py", "progress.py", "record.py", "robot.py", "discover.py",
-              "terminal.py", "view.py", "watch.py", "writers.py"}
+              "liblog.py", "losses.py", "plan_poller.py", "plot.py", "progress.py", "record.py", "robot.py",
+              "discover.py", "terminal.py", "view.py", "watch.py", "writers.py"}
 
 
 def _dev_pins():

@@ -3,10 +3,11 @@
 import re
 import signal
 import termios
+import time
 
 import pytest
 
-from tarn_cli_support import PtyTool, tarn
+from tarn_cli_support import PtyTool, tarn, wait_until
 
 GROUPS = ("ARMS", "ARM_1", "ARM_2", "EXT_AXIS")
 
@@ -166,3 +167,38 @@ def test_library_log_lines_do_not_tear_the_screen(start_robot):
         assert "[info]" not in drawn.replace("log: [", "")
     finally:
         view.close()
+
+
+def test_an_unanswered_request_never_holds_up_the_view(start_robot, session):
+    """Plan requests go unanswered (each waits its whole 2 s): the view keeps redrawing with the robot live,
+    and q ends the tool at once, also while a request waits."""
+    robot = start_robot("--rpc-fault", "4=delay:5000")
+    asked = []  # when each request reached the robot
+    queryable = session.declare_queryable(robot.prefix + "/rpc", lambda query: asked.append(time.monotonic()))
+    view = PtyTool("watch", robot.serial)
+    try:
+        view.wait_for(lambda v: "plan: no answer (" in _shown(v), what="a request that went unanswered")
+        seen = []  # (time, frames drawn so far) over 3.2 s: a whole request and the pause after one
+        start = time.monotonic()
+        while time.monotonic() - start < 3.2:
+            seen.append((time.monotonic(), len(view.frames())))
+            time.sleep(0.05)
+        redraws = [t for (t, n), (_, before) in zip(seen[1:], seen) if n > before]
+        gaps = [b - a for a, b in zip([start] + redraws, redraws + [seen[-1][0]])]
+        assert max(gaps) < 0.6, gaps  # one frame each 0.2 s, never a request's 2 s
+        frames = view.frames()[-10:-1]
+        assert all("basic: live" in f and "STALE" not in f for f in frames), frames[-1]
+        # q half a second into the next request
+        requests = len(asked)
+        wait_until(lambda: len(asked) > requests, timeout=3.0, what="the next request")
+        wait_until(lambda: time.monotonic() - asked[-1] >= 0.5, what="a request under way")
+        sent = time.monotonic()
+        view.send(b"q")
+        assert view.wait() == 0
+        took = time.monotonic() - sent
+        print("\n[ figure ] q to exit with a request under way: %.2f s (a request waits up to 2 s)" % took)
+        assert took < 1.0  # the request had 1.5 s to go
+        assert view.output.endswith("\x1b[?25h\x1b[?1049l")
+    finally:
+        view.close()
+        queryable.undeclare()
