@@ -2,6 +2,7 @@
 
 #include <mutex>
 #include <stdexcept>
+#include <string>
 
 namespace norvik::zenoh_mdw {
 
@@ -16,6 +17,22 @@ struct SharedState {
 SharedState& State() {
   static SharedState state;
   return state;
+}
+
+// Zenoh tells the connecting side only that no endpoint answered: a refused
+// TLS handshake reads like an unreachable router, and its reason is in the
+// router's log alone.
+std::string WithTlsHint(std::string reason) {
+  for (const char* link : {"(tls/", "[tls/", "(quic/", "[quic/"}) {
+    if (reason.find(link) != std::string::npos) {
+      return reason +
+             " If the router is up, the TLS handshake failed: the router's certificate must be signed by "
+             "root_ca_certificate and name the address dialled, and with mutual TLS this program must show a "
+             "certificate of the router's authority that has not expired (connect_certificate, "
+             "connect_private_key, enable_mtls). The router's log gives the reason.";
+    }
+  }
+  return reason;
 }
 
 }  // namespace
@@ -34,7 +51,8 @@ std::shared_ptr<zenoh::Session> GetSharedZenohSession() {
   zenoh::ZResult rc = NZ_OK;
   zenoh::Session opened = zenoh::Session::open(std::move(built), &rc);
   if (rc != NZ_OK) {
-    throw zenoh::ZException("Failed to open session with " + config.description + ": " + zenoh::last_error(), rc);
+    throw zenoh::ZException("Failed to open session with " + config.description + ": " +
+                                WithTlsHint(zenoh::last_error()), rc);
   }
   auto session = std::make_shared<zenoh::Session>(std::move(opened));
   state.current = session;
