@@ -42,3 +42,4 @@ def test_tls_to_the_router_and_only_with_its_authority(routed, tmp_path):
     assert probe.wait(60) == 3
     (failed,) = probe.lines.json()
     assert "Unable to connect to any of [Single(tls/198.18.2.1:7448)]" in failed["error"], failed
+    assert "the TLS handshake failed" in failed["error"], failed

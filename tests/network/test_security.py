@@ -158,12 +158,13 @@ def test_a_foreign_authority_or_no_tls_cannot_connect(plant):
                                    ("enable_mtls: true", "enable_mtls: false")])
     status, failed = plant.check(bare)
     assert status == 3 and "Unable to connect to any of [Single(tls/198.18.2.1:7447)]" in failed["error"], failed
+    assert "If the router is up, the TLS handshake failed" in failed["error"], failed
     # the monitor's own name, expired; and a monitor that does not trust the router's authority
     for replace in [("monitor.pem", "monitor-expired.pem"), ("monitor.key", "monitor-expired.key")], \
                    [("%s/plant-ca.pem" % plant.pki.dir, "%s/other-ca.pem" % other)]:
         status, refused = plant.check(recipe.example("secure-client.json5", plant.pki, plant.serial, plant.dir,
                                                      replace=replace))
-        assert status == 3 and "Unable to connect to any of" in refused["error"], (replace, refused)
+        assert status == 3 and "the TLS handshake failed" in refused["error"], (replace, refused)
     figure("recipe: a foreign authority's certificate, plain TCP, TLS without a certificate, an expired one and "
            "a client that does not trust the router are refused; "
            "the client is told: %s" % failed["error"])
@@ -194,6 +195,7 @@ def test_a_wrong_password_is_refused(plant):
     assert status == 3 and "Unable to connect" in failed.get("error", ""), (status, failed)
     status, failed = plant.check(_usrpwd_client(plant.dir, "none", None, None))
     assert status == 3 and "Unable to connect" in failed.get("error", ""), (status, failed)
+    assert "TLS" not in failed["error"], failed  # a plain TCP link: no word of TLS
     figure("user and password: a wrong password and none are refused; the client is told: %s" % failed["error"])
 
 
