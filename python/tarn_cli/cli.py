@@ -8,6 +8,7 @@ import traceback
 
 from . import discover, info, plot, record, watch
 from .errors import FAILED, USAGE, CliError
+from .fmt import shown
 from .liblog import LibraryLog
 
 DESCRIPTION = """\
@@ -76,7 +77,7 @@ def main(argv=None):
         log.forward_info = args.verbose
         status = args.run(args, log) or 0
     except CliError as e:
-        print("tarn: %s" % e, file=sys.stderr)
+        print("tarn: %s" % shown(str(e)), file=sys.stderr)
         status = e.status
     except KeyboardInterrupt:
         status = 130

@@ -3,7 +3,7 @@
 import argparse
 import json
 
-from . import robot
+from . import fmt, robot
 from .errors import NO_ROBOT, USAGE, CliError
 
 HELP = "list the robots that answer on the network, with their server version"
@@ -24,11 +24,6 @@ def add_parser(sub, common):
     return p
 
 
-def _shown(text):
-    # a serial comes from the network: never let it move the cursor or recolour the terminal
-    return text if text.isprintable() else ascii(text)
-
-
 def run(args, log):
     if not 0 < args.timeout <= 3600:
         raise CliError("--timeout must be within 0..3600 s", USAGE)
@@ -44,9 +39,9 @@ def run(args, log):
         print(json.dumps(rows, indent=2))
     else:
         for r in rows:
-            version = _shown(r["server_version"]) if r["server_version"] else "(no version reported)"
+            version = fmt.shown(r["server_version"]) if r["server_version"] else "(no version reported)"
             note = "" if r["compatible"] else "   (this tool speaks %s)" % robot.CLIENT_VERSION
-            print("%s  %s%s" % (_shown(r["serial"]), version, note))
+            print("%s  %s%s" % (fmt.shown(r["serial"]), version, note))
     if not rows:
         raise CliError("no robot answered within %g s (check the network link and any firewall)" % args.timeout,
                        NO_ROBOT)

@@ -1,14 +1,22 @@
 """Small text helpers shared by info and watch."""
 
-from .robot import load_module
+
+def shown(text):
+    """Text that came from the network, fit for a terminal: never a sequence that moves the cursor,
+    clears the screen or recolours it (such text is shown escaped, as a Python literal)."""
+    return text if text.isprintable() else ascii(text)
 
 
 def system_state(code):
     """"WORKING_AUTO_EXECUTE (7)": the controller's system state, named by the library."""
+    from .robot import load_module  # robot's messages use shown()
+
     return _named(load_module().system_state_name(code), code)
 
 
 def safety_board_state(code):
+    from .robot import load_module
+
     return _named(load_module().safety_board_state_name(code), code)
 
 

@@ -166,7 +166,8 @@ def render(report, meters):
         lines += fmt.table([(g, "%.0f" % a, "%.0f" % b) for g, (a, b) in scores.items()], "lrr")
         if not scores:
             add("  (none)")
-    return lines
+    # names, paths and values are the robot's own text
+    return [fmt.shown(line) for line in lines]
 
 
 def run(args, log):

@@ -13,6 +13,8 @@ import sys
 import threading
 import time
 
+from .fmt import shown
+
 LOGGER = "norviktarn"
 REPEAT_REPORT = 5.0  # seconds between counts of a repeated line
 SETTLE = 0.02        # seconds without a new line after which the module's thread has passed on its last one
@@ -65,7 +67,7 @@ class LibraryLog(logging.Handler):
             return self.lines[-1] if self.lines else None
 
     def emit(self, record):
-        line = "[%s] [%s] %s" % (_stamp(record.created), record.levelname.lower(), record.getMessage())
+        line = "[%s] [%s] %s" % (_stamp(record.created), record.levelname.lower(), shown(record.getMessage()))
         with self._state:
             self._taken += 1
             self.lines.append(line)

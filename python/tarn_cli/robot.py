@@ -1,6 +1,7 @@
 """Connecting to a robot, with the library's failures turned into one line each."""
 
 from .errors import FAILED, INCOMPATIBLE, NO_ROBOT, USAGE, CliError
+from .fmt import shown
 
 CLIENT_VERSION = "v2.1"
 _PREFIX = "[norvik::tarn::Client] "
@@ -86,7 +87,7 @@ def connection_error(name, text):
                         % name, NO_ROBOT)
     if text.startswith(_PREFIX + "Version of this client is incompatible"):
         found = server_version_of(name)
-        told = "TARN server %s" % found if found else "another TARN server version"
+        told = "TARN server %s" % shown(found) if found else "another TARN server version"
         return CliError("robot %s runs %s; this tool speaks %s" % (name, told, CLIENT_VERSION), INCOMPATIBLE)
     return CliError("robot %s: %s" % (name, library_text(text)), FAILED)
 

@@ -77,4 +77,5 @@ def render(snap, width, group_filter=None, keys_hint=True):
     if snap.log_line:
         out.append("")
         out.append("log: " + snap.log_line)
-    return out
+    # the plan's names and the library's lines may carry the robot's own text
+    return [fmt.shown(line) for line in out]

@@ -131,3 +131,13 @@ def test_verbose_passes_the_library_log_to_stderr(dual_robot):
     assert "[info] [norvik::tarn::Client] Joint group: EXT_AXIS, DoF: 1" in done.stderr, done
     assert "[info] >>>>> Norvik TARN exited <<<<<" in done.stderr
     assert "[norvik" not in done.stdout
+
+
+def test_the_robot_s_text_never_reaches_the_terminal_as_control_codes(start_robot):
+    # a hostile or broken robot's version would clear the screen of whoever reads the error
+    robot = start_robot("--version-reply", "v2.0\x1b[2J\x1b[H")
+    done = tarn("info", robot.serial)
+    assert done.returncode == 4, done
+    line = one_error_line(done, "tarn: robot %s runs TARN server 'v2.0\\x1b[2J\\x1b[H'; this tool speaks v2.1"
+                          % robot.serial)
+    assert "\x1b" not in line
