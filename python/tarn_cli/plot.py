@@ -111,8 +111,11 @@ def read_parquet(path):
 def times(sec, nsec, recv):
     """Seconds from the first sample: robot stamps when every row has one, arrival times otherwise."""
     if sec and all(sec) and all(nsec):
-        ns = [int(s) * 1_000_000_000 + int(n) for s, n in zip(sec, nsec)]
-        return [(t - ns[0]) / 1e9 for t in ns], "robot time"
+        try:
+            ns = [int(s) * 1_000_000_000 + int(n) for s, n in zip(sec, nsec)]
+            return [(t - ns[0]) / 1e9 for t in ns], "robot time"
+        except ValueError:
+            pass  # a stamp that is no number: the file was edited, or is not tarn's
     return [t - recv[0] for t in recv], "arrival time"
 
 

@@ -105,3 +105,19 @@ def test_every_axis_carries_its_unit(recordings):
     track = ["q [rad or m]", "dq [rad/s or m/s]", "tau [N·m or N]", "force [N]", "moment [N·m]"]
     assert dict(zip(names, labels)) == {"ARMS": arm, "ARM_1": arm, "ARM_2": arm, "EXT_AXIS": track}
     assert all(ax.get_xlabel() == "robot time [s]" for ax in fig.axes[-5:])
+
+
+def test_a_stamp_that_is_no_number_plots_over_arrival_time(tmp_path):
+    path = tmp_path / "edited.csv"
+    path.write_text("stream,index,stamp_sec,stamp_nanosec,received_at,ARM_1.q.1\n"
+                    "basic,1,x,0,1.0,0.5\nbasic,2,1,0,1.1,0.6\n")
+    sys.path.insert(0, str(TOOL_DIR))
+    from tarn_cli import plot
+
+    plt = plot.load_pyplot()
+    fig, samples, names = plot.figure(plt, str(path))
+    try:
+        assert (samples, names) == (2, ["ARM_1"])
+        assert fig.axes[-1].get_xlabel() == "arrival time [s]"
+    finally:
+        plt.close(fig)
