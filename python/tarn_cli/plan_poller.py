@@ -46,7 +46,15 @@ class PlanPoller:
 
     def _run(self):
         while not self._stop.is_set():
-            self._ask()
+            try:
+                self._ask()
+            except RuntimeError as e:
+                # the client closed between the look at the flag and the call, or is unusable:
+                # either way no more requests, and no traceback across the screen
+                with self._lock:
+                    self._error = "no more requests (%s)" % robot.library_text(str(e))
+                self._asked.set()
+                return
             self._asked.set()
             self._stop.wait(self._every)
 
