@@ -56,7 +56,12 @@ py::dict& PumpState() {
 void Forward(const py::object& logger, const std::vector<LineQueue::Line>& lines) {
   for (const auto& [level, text] : lines) {
     try {
-      logger.attr("log")(PythonLevel(level), text);
+      // Lines may quote what the robot sent: bad UTF-8 shows as U+FFFD
+      // rather than costing the line.
+      const auto message =
+          py::reinterpret_steal<py::str>(PyUnicode_DecodeUTF8(text.data(), py::ssize_t(text.size()), "replace"));
+      if (!message) throw py::error_already_set();
+      logger.attr("log")(PythonLevel(level), message);
     } catch (py::error_already_set&) {
       // a failing handler loses its line, not the pump
     }

@@ -168,3 +168,14 @@ def test_a_full_queue_drops_and_counts(norviktarn, start_sim, recorder):
     wait_until(lambda: norviktarn.log_backlog() == 0, what="the queue to drain")
     wait_until(lambda: len(recorder.records) >= 10000, what="the queued lines in logging")
     assert all(level == "ERROR" for level, _, _ in recorder.records[-10000:])
+
+
+def test_a_line_that_is_not_utf8_still_arrives(norviktarn, recorder):
+    # The key suffix of a serial given as bytes is passed through as is, and
+    # the lines that quote it are not UTF-8.
+    from tarn_py_support import require_isolation
+    require_isolation()
+    norviktarn.log_to_python()
+    with pytest.raises(Exception):
+        norviktarn.Client(b"ab-\xff", verbose=False)
+    wait_until(lambda: any("ab-\ufffd" in text for _, text, _ in recorder.records), what="the line with U+FFFD")
