@@ -97,3 +97,14 @@ def test_queue_waits_refused_until_the_queues_start(norviktarn, start_sim):
         client.start_sample_queues(-1)
     client.start_sample_queues(1)
     assert client.next_states(2.0) is not None
+
+
+def test_what_the_client_learned_at_connection(norviktarn, dual_robot):
+    _, client = dual_robot
+    assert client.server_version() == "v2.1"
+    layout = client.layout()
+    assert list(layout) == sorted(layout, key=int)
+    assert layout[norviktarn.ARM_1] == (0, 7) and layout[norviktarn.ARM_2] == (7, 7)
+    assert set(client.groups()) <= set(layout)
+    layout.clear()  # a copy
+    assert client.layout()[norviktarn.ARM_2] == (7, 7)
