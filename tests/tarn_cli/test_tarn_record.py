@@ -288,7 +288,8 @@ def test_a_paused_robot_shows_as_never_arrived_everywhere(start_robot, session, 
             proc.kill()
     assert proc.returncode == 1, (stdout, stderr)
     recorded, expected, missing = summary_figures(stdout, "basic")
-    assert 0.8 * 200 <= missing <= 1.6 * 200, stdout  # 1 s at 200 Hz, plus the control round trips
+    # 1 s at 200 Hz, plus the control round trips (and any ticks a busy machine made it skip)
+    assert missing >= 0.8 * 200 and recorded + missing == expected, stdout
     losses = "%d never arrived, 0 dropped by the tool, 0 malformed" % missing
     assert "  lost   %s (queue: 10000 samples a stream)" % losses in stdout, stdout
     progress = [line for line in stderr.splitlines() if line.startswith("recording: ")]
