@@ -22,5 +22,5 @@ run_examples() {
 }
 export -f run_examples
 export serial seconds watch_seconds build_dir
-# the robot serves the normalised serial number, as a real one does
-tools/isolated tools/with-sim --serial "${serial// /-}" --profile dual -- bash -c run_examples
+# with-sim normalises the serial number as the client does, as a real robot serves it
+tools/isolated tools/with-sim --serial "$serial" --profile dual -- bash -c run_examples
