@@ -5,5 +5,7 @@
 #include "norvik/tarn/discovery.h"
 #include "norvik/tarn/joint_group.h"
 #include "norvik/tarn/records.h"
+#include "norvik/tarn/serial_number.h"
+#include "norvik/tarn/state_names.h"
 #include "norvik/tarn/stream_health.h"
 #include "norvik/tarn/zenoh_config.h"
