@@ -46,5 +46,15 @@ TEST(SerialNumber, NonAsciiBytesInThePrefixAreRefusedWithoutUndefinedBehaviour) 
   ExpectRejected("\xc3\xa9t\xc3\xa9-1");
 }
 
+// A key is UTF-8 text: a suffix that is not could reach no robot, and used to
+// end in an error with no text when the key was made.
+TEST(SerialNumber, SuffixesMustBeUtf8) {
+  EXPECT_EQ(NormaliseSerialNumber("ab-\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"), "ab-\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
+  for (const char* s : {"ab-\xff", "ab-1\xc3", "ab-\xc3(", "ab-\xc0\xaf", "ab-\xed\xa0\x80", "ab-\xf4\x90\x80\x80",
+                        "ab-\x80"}) {
+    ExpectRejected(s);
+  }
+}
+
 }  // namespace
 }  // namespace norvik::tarn
