@@ -4,6 +4,7 @@
 #pragma once
 
 #include <signal.h>
+#include <sys/wait.h>
 #include <spdlog/sinks/base_sink.h>
 #include <spdlog/spdlog.h>
 
@@ -44,9 +45,17 @@ class Sim {
 
   const std::string& serial() const { return serial_; }
   void Kill() { process_->Kill(); }
+  // Returns once every thread of it has stopped: kill() only queues the
+  // signal, and a robot still running for a moment answers calls the test
+  // means to go unanswered.
   void Freeze() {
     ::kill(process_->pid(), SIGSTOP);
     frozen_ = true;
+    int status = 0;
+    const bool stopped = WaitFor(
+        [&] { return ::waitpid(process_->pid(), &status, WUNTRACED | WNOHANG) == process_->pid() && WIFSTOPPED(status); },
+        std::chrono::seconds(5));
+    if (!stopped) throw std::runtime_error("tarn-sim did not stop");
   }
   void Thaw() {
     ::kill(process_->pid(), SIGCONT);
