@@ -5,7 +5,7 @@ import sys
 
 import pytest
 
-from tarn_cli_support import TOOL_DIR, one_error_line, tarn
+from tarn_cli_support import TOOL_DIR, one_error_line, record_whole, tarn
 
 TAB_BLUE, TAB_ORANGE, TAB_GREEN = (31, 119, 180), (255, 127, 14), (44, 160, 44)
 
@@ -33,7 +33,7 @@ def recordings(tmp_path_factory, dual_robot):
     folder = tmp_path_factory.mktemp("plot")
     out = {}
     for name in ("run.csv", "run.parquet"):
-        done = tarn("record", dual_robot.serial, "--duration", "2", "--out", folder / name, "--quiet")
+        done = record_whole(dual_robot.serial, "--duration", "2", "--out", folder / name, "--quiet")
         assert done.returncode == 0, done
         out[name] = (folder / name, int(done.stdout.split("\n  basic  ", 1)[1].split()[0]))
     return out

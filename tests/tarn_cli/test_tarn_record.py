@@ -9,7 +9,7 @@ import time
 
 import pytest
 
-from tarn_cli_support import one_error_line, start_tarn, tarn, wait_until
+from tarn_cli_support import one_error_line, record_whole, start_tarn, tarn, wait_until
 
 PERIOD_NS = {1000: 1_000_000, 200: 5_000_000}
 GROUPS = ("ARMS", "ARM_1", "ARM_2", "EXT_AXIS")
@@ -107,7 +107,7 @@ def recording(tmp_path_factory, dual_robot, session):
     out = tmp_path_factory.mktemp("rec") / "run.csv"
     with Recorder(session, dual_robot.prefix, "basic") as basic, Recorder(session, dual_robot.prefix, "extra") as extra:
         wait_until(lambda: basic.samples and extra.samples, what="the robot's streams beside the tool")
-        done = tarn("record", dual_robot.serial, "--duration", "3", "--out", out, "--quiet")
+        done = record_whole(dual_robot.serial, "--duration", "3", "--out", out, "--quiet")
         sent_basic = [d for _, d, _ in basic.samples if d is not None]
         sent_extra = [d for _, d, _ in extra.samples if d is not None]
     assert done.returncode == 0, done
