@@ -170,12 +170,15 @@ def test_a_full_queue_drops_and_counts(norviktarn, start_sim, recorder):
     assert all(level == "ERROR" for level, _, _ in recorder.records[-10000:])
 
 
-def test_a_line_that_is_not_utf8_still_arrives(norviktarn, recorder):
-    # The key suffix of a serial given as bytes is passed through as is, and
-    # the lines that quote it are not UTF-8.
+def test_lines_quoting_a_serial_keep_its_text(norviktarn, recorder):
+    # A serial's suffix may be any UTF-8 text, and lines quoting it reach
+    # logging as written; bytes that are not UTF-8 are refused before any line
+    # could quote them (a key is UTF-8).
     from tarn_py_support import require_isolation
     require_isolation()
     norviktarn.log_to_python()
-    with pytest.raises(Exception):
+    with pytest.raises(ValueError, match="Format of the provided robot serial number is invalid"):
         norviktarn.Client(b"ab-\xff", verbose=False)
-    wait_until(lambda: any("ab-\ufffd" in text for _, text, _ in recorder.records), what="the line with U+FFFD")
+    with pytest.raises(RuntimeError):
+        norviktarn.Client("ab-\u00e9\u20ac", verbose=False)
+    wait_until(lambda: any("ab-\u00e9\u20ac" in text for _, text, _ in recorder.records), what="the line quoting the serial")
