@@ -1,4 +1,4 @@
-"""Writing recorded samples: CSV, or Parquet when the file name ends in .parquet or .pq.
+"""Writing recorded samples: CSV, Parquet (FILE.parquet, .pq) or MCAP (FILE.mcap, mcap_writer.py).
 
 Rows are built as one flat list of values and, for CSV, formatted with one
 template per row: at 1 kHz every microsecond per value counts. Floats get 9
@@ -6,17 +6,28 @@ significant digits, which keeps every single-precision value the robot sends
 exactly.
 """
 
+import json
 import operator
 import os
 
+from . import recmeta
 from .columns import COMMON, STATUS
 from .errors import FAILED, CliError, missing_package
 
 PARQUET_SUFFIXES = (".parquet", ".pq")
+MCAP_SUFFIXES = (".mcap",)
 
 
 def is_parquet(path):
-    return path.lower().endswith(PARQUET_SUFFIXES)
+    return str(path).lower().endswith(PARQUET_SUFFIXES)
+
+
+def is_mcap(path):
+    return str(path).lower().endswith(MCAP_SUFFIXES)
+
+
+def kind(path):
+    return "Parquet" if is_parquet(path) else "MCAP" if is_mcap(path) else "CSV"
 
 
 class Rows:
@@ -90,9 +101,11 @@ def _cells(n, spec):
 class CsvWriter:
     kind = "CSV"
 
-    def __init__(self, path, layout):
+    def __init__(self, path, layout, meta):
         self.path = path
         try:
+            with open(recmeta.side_path(path), "w", encoding="utf-8") as side:
+                json.dump(meta, side, indent=1, ensure_ascii=False)
             self.file = open(path, "w", encoding="ascii", newline="\n", buffering=1 << 20)
         except OSError as e:
             raise CliError("cannot write %s: %s" % (path, e.strerror or e), FAILED) from None
@@ -155,14 +168,14 @@ class ParquetWriter:
     kind = "Parquet"
     BATCH = 4096  # rows per row group
 
-    def __init__(self, path, layout):
+    def __init__(self, path, layout, meta):
         pa = load_pyarrow()
         self.pa = pa
         self.path = path
         types = [pa.string(), pa.int64(), pa.int32(), pa.int64(), pa.float64(), pa.int32(), pa.int32()]
         types += [pa.bool_()] * (len(STATUS) - 2)
         types += [pa.float64()] * (len(layout.columns) - len(COMMON) - len(STATUS))
-        self.schema = pa.schema(list(zip(layout.columns, types)))
+        self.schema = pa.schema(list(zip(layout.columns, types)), metadata=meta)
         try:
             self.writer = pa.parquet.ParquetWriter(path, self.schema)
         except OSError as e:
@@ -205,14 +218,22 @@ class ParquetWriter:
             raise CliError("cannot finish %s: %s" % (self.path, e), FAILED) from None
 
 
-def open_writer(path, layout):
-    return (ParquetWriter if is_parquet(path) else CsvWriter)(path, layout)
+def open_writer(path, layout, meta):
+    if is_mcap(path):
+        from .mcap_writer import McapWriter
+
+        return McapWriter(path, layout, meta)
+    return (ParquetWriter if is_parquet(path) else CsvWriter)(path, layout, meta)
 
 
 def check_writable(path):
-    """Fails early (before connecting) when the file cannot be made or Parquet cannot be written."""
+    """Fails early (before connecting) when the file cannot be made or its format cannot be written."""
     if is_parquet(path):
         load_pyarrow()
+    elif is_mcap(path):
+        from .mcap_writer import load_mcap
+
+        load_mcap()
     check_creatable(path)
 
 
