@@ -15,7 +15,7 @@ def load_mcap():
     try:
         import mcap.writer
     except ImportError:
-        raise missing_package("MCAP files", "mcap", "mcap") from None
+        raise missing_package("reading or writing MCAP", "mcap", "mcap") from None
     return mcap
 
 
