@@ -39,8 +39,11 @@ def _parser(column):
         return _stamp
     if column == "received_at":
         return float
-    whole = column in STATUS
-    return lambda text: None if not text else (int(text) if whole else float(text))
+    if column in STATUS[:2]:
+        return lambda text: int(text) if text else None
+    if column in STATUS:
+        return lambda text: bool(int(text)) if text else None
+    return lambda text: float(text) if text else None
 
 
 class CsvRecording:
