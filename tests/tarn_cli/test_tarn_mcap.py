@@ -2,13 +2,14 @@
 
 import csv
 import json
+import struct
 import subprocess
 import sys
 from collections import defaultdict
 
 import pytest
 
-from tarn_cli_support import one_error_line, tarn, tool_env
+from tarn_cli_support import TOOL_DIR, one_error_line, tarn, tool_env
 
 pytest.importorskip("mcap_ros2")
 from mcap.reader import make_reader  # noqa: E402
@@ -33,6 +34,26 @@ def decoded(path):
                 stream = channel.topic.split("/")[2]
             samples[(stream, message.sequence)][channel.topic] = (schema.name, message.log_time, msg)
     return profile, metadata, samples
+
+
+def index_errors(path):
+    """(message index entries that miss their record, entries): what readers that seek by time rely on."""
+    import zstandard
+    from mcap.records import Chunk, MessageIndex
+    from mcap.stream_reader import StreamReader
+
+    wrong = total = 0
+    data = None
+    with open(path, "rb") as f:
+        for record in StreamReader(f, skip_magic=False, emit_chunks=True).records:
+            if isinstance(record, Chunk):
+                data = zstandard.decompress(record.data, record.uncompressed_size)
+            elif isinstance(record, MessageIndex):
+                for log_time, offset in record.records:
+                    total += 1
+                    opcode, _, channel, _, t = struct.unpack_from("<BQHIQ", data, offset)
+                    wrong += (opcode, channel, t) != (0x05, record.channel_id, log_time)
+    return wrong, total
 
 
 def csv_rows(path):
@@ -196,3 +217,51 @@ def test_convert_refuses_what_is_no_recording(tmp_path):
     done = tarn("convert", odd, "--out", odd)
     assert done.returncode == 2, done
     one_error_line(done, "tarn: cannot convert %s into itself" % odd)
+
+
+def test_joined_records_equal_mcaps_own_and_read_back_with_their_gaps(tmp_path):
+    """The fast path (a sample's records packed at once) writes what mcap's add_message writes; a sample
+    without a group or a stamp keeps its holes through the reader."""
+    sys.path.insert(0, str(TOOL_DIR))
+    from collections import namedtuple
+
+    from tarn_cli.columns import Layout
+    from tarn_cli.mcap_writer import McapWriter
+    from tarn_cli.readers import open_recording
+
+    layout = Layout([("ARM_1", 7), ("EXT_AXIS", 1)], [("ARM_1", 7), ("EXT_AXIS", 1)])
+    sample = namedtuple("Sample", "index received_at")
+    status = [3, 1, True, False] + [i % 3 == 0 for i in range(40)]
+    states = [i / 7 for i in range(layout.state_width())]
+    actions = [-i / 3 for i in range(layout.action_width())]
+    arm = Layout([("ARM_1", 7)], []).state_width()
+    gap = states[:arm] + [None] * (len(states) - arm)  # EXT_AXIS missing
+    files = {}
+    for fast in (True, False):
+        path = files[fast] = tmp_path / ("%s.mcap" % fast)
+        w = McapWriter(str(path), layout, {"received_at_offset_ns": "1000", "columns": json.dumps(layout.columns)})
+        assert w.records.fast  # mcap as pinned: the fast path is taken
+        w.records.fast = fast
+        for i in range(300):
+            w.basic(sample(i, 1 + i / 1000), (5, i), states, True, status)
+            w.extra(sample(i, 1 + i / 1000), (5, i), actions, True)
+        w.basic(sample(300, 2.0), (6, 0), gap, False, status)
+        w.basic(sample(301, 2.001), None, [None] * len(states), False, status)
+        w.close()
+
+    def messages(path):
+        with open(path, "rb") as f:
+            return [(c.topic, m.sequence, m.log_time, m.data) for _, c, m in make_reader(f).iter_messages()]
+
+    assert messages(files[True]) == messages(files[False])
+    for path in files.values():
+        # a states sample has 2 + 10 messages a group, a commands sample 1 + 4; the one without a stamp 2
+        assert index_errors(path) == (0, 300 * (22 + 9) + 12 + 2)
+    rows = list(open_recording(files[True]).rows())
+    assert len(rows) == 602
+    cut = 49 + len(states)  # where the actions begin
+    assert rows[0][:5] == ["basic", 0, 5, 0, 1.0] and rows[0][5:49] == status and rows[0][49:cut] == states
+    assert set(rows[0][cut:]) == {None}  # a states row: no commanded values
+    assert rows[1][cut:] == actions and rows[1][5:cut] == [None] * (44 + len(states))
+    assert rows[-2][2:4] == [6, 0] and rows[-2][49:cut] == gap
+    assert rows[-1][2:4] == [None, None] and rows[-1][5:49] == status and set(rows[-1][49:]) == {None}
