@@ -64,6 +64,9 @@ class Layout:
                               for name, dof in action_groups]
         self.fields = fields
         self.dof = dict(state_groups + action_groups)
+        # where the kept groups sit among all the client cuts a sample into: (positions, count)
+        self.state_picks = (list(range(len(state_groups))), len(state_groups))
+        self.action_picks = (list(range(len(action_groups))), len(action_groups))
         self.columns = list(COMMON) + list(STATUS)
         for groups in (self.state_groups, self.action_groups):
             for name, fields in groups:
@@ -74,8 +77,11 @@ class Layout:
     def from_client(cls, states, actions, groups=None, fields=None):
         """The layout of the groups the client cuts, or of those named in `groups` only."""
         keep = (lambda g: True) if groups is None else (lambda g: g.name in groups)
-        return cls([(g.name, len(s.q)) for g, s in states.items() if keep(g)],
-                   [(g.name, len(a.q_d)) for g, a in actions.items() if keep(g)], fields)
+        layout = cls([(g.name, len(s.q)) for g, s in states.items() if keep(g)],
+                     [(g.name, len(a.q_d)) for g, a in actions.items() if keep(g)], fields)
+        layout.state_picks = ([i for i, g in enumerate(states) if keep(g)], len(states))
+        layout.action_picks = ([i for i, g in enumerate(actions) if keep(g)], len(actions))
+        return layout
 
     @classmethod
     def from_columns(cls, columns):

@@ -38,22 +38,32 @@ class Rows:
         self.state_fields = [(name, [(f, len(p)) for f, p in fields]) for name, fields in layout.state_groups]
         self.action_fields = [(name, [(f, len(p)) for f, p in fields]) for name, fields in layout.action_groups]
         # one getter per group for all its fields: the hot path at 1 kHz
-        self._state_getters = [operator.attrgetter(*[f for f, _ in fields]) for _, fields in self.state_fields]
-        self._action_getters = [operator.attrgetter(*[f for f, _ in fields]) for _, fields in self.action_fields]
+        self._state_getters = [self._getter([f for f, _ in fields]) for _, fields in self.state_fields]
+        self._action_getters = [self._getter([f for f, _ in fields]) for _, fields in self.action_fields]
         self.state_width = layout.state_width()
         self.action_width = layout.action_width()
 
     @staticmethod
-    def _values(by_group, getters, width):
-        """The group values, or None when the sample does not have the layout's groups and sizes.
+    def _getter(names):
+        """A record's fields as a tuple, also for one field or none (--fields)."""
+        if len(names) > 1:
+            return operator.attrgetter(*names)
+        return (lambda r, name=names[0]: (getattr(r, name),)) if names else (lambda r: ())
+
+    @staticmethod
+    def _values(by_group, getters, width, picks):
+        """The kept groups' values, or None when the sample does not have the layout's groups and sizes.
 
         The client cuts every sample with the groups it took at start, so a sample has all of them
-        or (inconsistent) none: the count and the total size tell a sample that fits."""
-        if len(by_group) != len(getters):
+        or (inconsistent) none: the count and the total size tell a sample that fits. `picks`: the
+        kept groups' places among them, and their count."""
+        places, count = picks
+        if len(by_group) != count:
             return None
+        records = list(by_group.values())
         out = []
-        for getter, record in zip(getters, by_group.values()):
-            for values in getter(record):
+        for getter, place in zip(getters, places):
+            for values in getter(records[place]):
                 out += values
         return out if len(out) == width else None
 
@@ -73,7 +83,7 @@ class Rows:
         """(stamp or None, values, exact) for one states sample."""
         by_group = sample.states
         stamp = next(iter(by_group.values())).timestamp if by_group else None
-        values = self._values(by_group, self._state_getters, self.state_width)
+        values = self._values(by_group, self._state_getters, self.state_width, self.layout.state_picks)
         exact = values is not None
         if not exact:
             values = self._values_fitted(by_group, self.state_fields)
@@ -82,7 +92,7 @@ class Rows:
     def actions(self, sample):
         by_group = sample.actions
         stamp = next(iter(by_group.values())).timestamp if by_group else None
-        values = self._values(by_group, self._action_getters, self.action_width)
+        values = self._values(by_group, self._action_getters, self.action_width, self.layout.action_picks)
         exact = values is not None
         if not exact:
             values = self._values_fitted(by_group, self.action_fields)
