@@ -132,7 +132,8 @@ def covered_groups(layout):
     layout: {name: (start, dof)} as the client learned it."""
     out = {}
     for name, (start, dof) in layout.items():
-        others = [(n, s, d) for n, (s, d) in layout.items() if n != name and d < dof and start <= s and s + d <= start + dof]
+        others = [(n, s, d) for n, (s, d) in layout.items()
+                  if n != name and d < dof and start <= s and s + d <= start + dof]
         joints = set()
         for _, s, d in others:
             joints.update(range(s, s + d))

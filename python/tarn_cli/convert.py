@@ -5,7 +5,6 @@ import collections
 import json
 import os
 
-from . import recmeta
 from .columns import COMMON, STATUS, Layout
 from .errors import FAILED, USAGE, CliError
 from .readers import not_tarn, open_recording

@@ -110,7 +110,8 @@ def test_mcap_holds_every_sample_of_the_csv_recording(runs):
                 schema, _, js = topics["/tarn/%s/joint_states" % group]
                 assert schema == "sensor_msgs/msg/JointState"
                 assert js.name == ["%s_joint_%s" % (group, j) for j in joints]
-                assert [js.position, js.velocity, js.effort] == [floats(row, group, f, joints) for f in ("q", "dq", "tau")]
+                assert [js.position, js.velocity, js.effort] == [floats(row, group, f, joints)
+                                                                 for f in ("q", "dq", "tau")]
                 extra = topics["/tarn/%s/joint_extra" % group][2]
                 assert extra.temperature == floats(row, group, "temperature", joints)
                 assert extra.tau_ext == floats(row, group, "tau_ext", joints)
@@ -129,7 +130,8 @@ def test_mcap_holds_every_sample_of_the_csv_recording(runs):
                 js = topics["/tarn/%s/joint_commands" % group][2]
                 assert [js.position, js.velocity, js.effort] == [floats(row, group, f, joints)
                                                                  for f in ("q_d", "dq_d", "tau_d")]
-                assert topics["/tarn/%s/tcp_wrench_d" % group][2].wrench.torque.z == float(row[group + ".tcp_wrench_d.mz"])
+                torque = topics["/tarn/%s/tcp_wrench_d" % group][2].wrench.torque
+                assert torque.z == float(row[group + ".tcp_wrench_d.mz"])
         if stream == "basic":
             status = topics["/tarn/status"][2]
             assert [status.system_state, status.safety_board_state] == [int(row["system_state"]),
