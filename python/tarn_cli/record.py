@@ -23,9 +23,9 @@ in docs/tarn.md). By default the joint groups that repeat no other's joints
 (not ARMS where ARM_1 and ARM_2 are) and every field; --groups, --fields
 and --every N (every N-th sample of each stream) record less. What the file
 is (robot, versions, joint layout, start, units, --every) goes with it: in a
-side file FILE.meta.json for CSV, in the file for Parquet and MCAP. For CSV
-and Parquet: one row per sample, one column
-per value, named GROUP.FIELD.PART (ARM_1.q.1, ARM_1.tcp_wrench.fz, ...);
+side file FILE.meta.json for CSV, in the file for Parquet and MCAP. CSV and
+Parquet have one row per sample, one column per value, named
+GROUP.FIELD.PART (ARM_1.q.1, ARM_1.tcp_wrench.fz, ...);
 `stream` says which stream a row holds (basic: measured states, extra:
 commanded values), `index` is the client's sample number on that stream,
 stamp_sec/stamp_nanosec the robot's time stamp (extra rows carry the stamp
