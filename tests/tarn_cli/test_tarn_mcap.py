@@ -275,3 +275,17 @@ def test_joined_records_equal_mcaps_own_and_read_back_with_their_gaps(tmp_path):
     assert rows[1][cut:] == actions and rows[1][5:cut] == [None] * (44 + len(states))
     assert rows[-2][2:4] == [6, 0] and rows[-2][49:cut] == gap
     assert rows[-1][2:4] == [None, None] and rows[-1][5:49] == status and set(rows[-1][49:]) == {None}
+
+
+@pytest.mark.parametrize("layout, covered", [
+    ({"ALL": (0, 15), "ARMS": (0, 14), "ARM_1": (0, 7), "ARM_2": (7, 7), "EXT_AXIS": (14, 1)},
+     {"ALL": ["ARMS", "ARM_1", "ARM_2", "EXT_AXIS"], "ARMS": ["ARM_1", "ARM_2"]}),
+    ({"ARMS": (0, 14), "ARM_1": (0, 7)}, {}),                    # joints 7..13 in no other group
+    ({"ARM_1": (0, 7), "EXT_AXIS": (7, 1)}, {}),                 # the single-arm profile
+    ({"ARMS": (0, 14), "ARM_1": (0, 7), "ARM_2": (7, 8)}, {}),    # ARM_2 reaches past ARMS: no part of it
+])
+def test_groups_that_repeat_others_joints(layout, covered):
+    sys.path.insert(0, str(TOOL_DIR))
+    from tarn_cli.columns import covered_groups
+
+    assert covered_groups(layout) == covered
