@@ -276,8 +276,9 @@ def _record(client, norviktarn, layout, writer, args):
 
 
 def _summary(args, name, writer, size, tallies, losses, elapsed, cpu):
-    lines = ["recorded %.1f s of %s to %s (%s, %d rows, %.1f MB)"
-             % (elapsed, name, args.out, writer.kind, writer.rows, size / 1e6)]
+    kept = "" if args.every == 1 else "; every %d-th sample of each stream" % args.every
+    lines = ["recorded %.1f s of %s to %s (%s, %d rows, %.1f MB%s)"
+             % (elapsed, name, args.out, writer.kind, writer.rows, size / 1e6, kept)]
     for kind, t in tallies.items():
         line = "  %-6s %d samples" % (kind, t.recorded)
         expected = t.expected()

@@ -175,6 +175,7 @@ def test_groups_fields_and_every_choose_what_is_kept(dual_robot, tmp_path):
     for name in ("few.csv", "few.mcap"):
         done = tarn("record", dual_robot.serial, "--out", tmp_path / name, *args)
         assert done.returncode == 0 or "0 dropped by the tool, 0 malformed" in done.stdout, done
+        assert re.match(r"recorded 1\.5 s .* MB; every 4-th sample of each stream\)\n", done.stdout), done
     rows = csv_rows(tmp_path / "few.csv")
     expect = ["ARM_1.q.%d" % j for j in range(1, 8)] + ["ARM_1.tcp_pose." + p for p in POSE] + ["EXT_AXIS.q.1"] \
         + ["EXT_AXIS.tcp_pose." + p for p in POSE] + ["ARM_1.q_d.%d" % j for j in range(1, 8)] + ["EXT_AXIS.q_d.1"]
