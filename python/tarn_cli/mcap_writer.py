@@ -139,6 +139,13 @@ class _Records:
         self.finalize()
 
 
+def ros_time(stamp):
+    """A stamp whose nanoseconds lie outside 0 .. 999999999 as ROS Time takes it: the same instant, the
+    seconds held within int32. The robot's pair is two int32, so bad data can hold anything."""
+    sec, nsec = divmod(stamp[0] * 1_000_000_000 + stamp[1], 1_000_000_000)
+    return min(max(sec, -2**31), 2**31 - 1), nsec
+
+
 class McapWriter:
     kind = "MCAP"
 
@@ -181,6 +188,8 @@ class McapWriter:
     def _write(self, stream, topics, sample, stamp, values, exact, status=None):
         t = round(sample.received_at * 1e9) + self.offset
         seq = sample.index & 0xFFFFFFFF
+        if stamp is not None and not 0 <= stamp[1] < 1_000_000_000:
+            stamp = ros_time(stamp)
         if exact and stamp is not None:
             form = self.formats[stream]
             blob = form.pack(seq, t, stamp, sample.index, True, status or [], values)

@@ -258,6 +258,9 @@ def test_joined_records_equal_mcaps_own_and_read_back_with_their_gaps(tmp_path):
             w.extra(sample(i, 1 + i / 1000), (5, i), actions, True)
         w.basic(sample(300, 2.0), (6, 0), gap, False, status)
         w.basic(sample(301, 2.001), None, [None] * len(states), False, status)
+        # stamps no ROS Time holds as they are (the robot's pair is two int32): the same instant
+        for i, stamp in enumerate([(5, -1), (5, 1_500_000_000), (2**31 - 1, 2**31 - 1), (-2**31, -1)]):
+            w.extra(sample(302 + i, 2.002), stamp, actions, True)
         w.close()
 
     def messages(path):
@@ -267,15 +270,17 @@ def test_joined_records_equal_mcaps_own_and_read_back_with_their_gaps(tmp_path):
     assert messages(files[True]) == messages(files[False])
     for path in files.values():
         # a states sample has 2 + 10 messages a group, a commands sample 1 + 4; the one without a stamp 2
-        assert index_errors(path) == (0, 300 * (22 + 9) + 12 + 2)
+        assert index_errors(path) == (0, 300 * (22 + 9) + 12 + 2 + 4 * 9)
     rows = list(open_recording(files[True]).rows())
-    assert len(rows) == 602
+    assert len(rows) == 606
     cut = 49 + len(states)  # where the actions begin
     assert rows[0][:5] == ["basic", 0, 5, 0, 1.0] and rows[0][5:49] == status and rows[0][49:cut] == states
     assert set(rows[0][cut:]) == {None}  # a states row: no commanded values
     assert rows[1][cut:] == actions and rows[1][5:cut] == [None] * (44 + len(states))
-    assert rows[-2][2:4] == [6, 0] and rows[-2][49:cut] == gap
-    assert rows[-1][2:4] == [None, None] and rows[-1][5:49] == status and set(rows[-1][49:]) == {None}
+    assert rows[-6][2:4] == [6, 0] and rows[-6][49:cut] == gap
+    assert rows[-5][2:4] == [None, None] and rows[-5][5:49] == status and set(rows[-5][49:]) == {None}
+    assert [r[2:4] for r in rows[-4:]] == [[4, 999_999_999], [6, 500_000_000], [2**31 - 1, 147_483_647],
+                                          [-2**31, 999_999_999]]
 
 
 @pytest.mark.parametrize("layout, covered", [
