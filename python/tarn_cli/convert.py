@@ -4,6 +4,7 @@ import argparse
 import collections
 import json
 import os
+import struct
 
 from .columns import COMMON, STATUS, Layout
 from .errors import FAILED, USAGE, CliError
@@ -69,6 +70,8 @@ def convert(path, out):
                 writer.extra(sample, stamp, values, None not in values)
             else:
                 raise not_tarn(path, "a row of stream %r" % stream)
+    except struct.error as e:  # a number no MCAP message field holds: an edited file
+        raise not_tarn(path, "a value out of range: %s" % e) from None
     finally:
         writer.close()
     return writer

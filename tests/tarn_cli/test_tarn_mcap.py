@@ -225,6 +225,14 @@ def test_convert_refuses_what_is_no_recording(tmp_path):
     done = tarn("convert", tmp_path / "junk.mcap", "--out", tmp_path / "junk.csv")
     assert done.returncode == 1, done
     one_error_line(done, "tarn: %s is not a readable MCAP file (" % (tmp_path / "junk.mcap"))
+    edited = tmp_path / "edited.csv"
+    head = ",".join(["stream", "index", "stamp_sec", "stamp_nanosec", "received_at", "system_state",
+                     "safety_board_state", "estop_released", "enabling_device_on"]
+                    + ["di.%d" % i for i in range(20)] + ["do.%d" % i for i in range(20)])
+    edited.write_text(head + "\nbasic,1,1,0,1.0,%d,0,1,0%s\n" % (2**40, ",0" * 40))
+    done = tarn("convert", edited, "--out", tmp_path / "edited.mcap")
+    assert done.returncode == 1, done
+    one_error_line(done, "tarn: %s is not a tarn recording (a value out of range: " % edited)
     done = tarn("convert", odd, "--out", odd)
     assert done.returncode == 2, done
     one_error_line(done, "tarn: cannot convert %s into itself" % odd)
