@@ -6,7 +6,7 @@ import signal
 import sys
 import traceback
 
-from . import discover, info, plot, record, watch
+from . import convert, discover, info, plot, record, watch
 from .errors import FAILED, USAGE, CliError
 from .fmt import shown
 from .liblog import LibraryLog
@@ -20,6 +20,7 @@ tool never commands the robot).
   tarn watch SN                      a live view; q or Ctrl-C quits
   tarn record SN --duration S --out run.csv   every sample of both streams
   tarn plot run.csv --out run.png    joints and TCP wrench over time
+  tarn convert run.csv --out run.mcap   a recording in another format
 
 SN is the robot's serial number, e.g. "Rizon 4s-062068". Errors are one line
 on stderr; exit status 0 is success, 1 a failure (unanswered request, lost
@@ -49,7 +50,7 @@ def parser():
                         help="let the library log its start-up sequence too (on stderr)")
     sub = p.add_subparsers(title="subcommands", dest="command", metavar="SUBCOMMAND")
     sub.required = True
-    for module in (discover, info, watch, record, plot):
+    for module in (discover, info, watch, record, plot, convert):
         module.add_parser(sub, common)
     return p
 

@@ -1,17 +1,18 @@
 """tarn plot FILE --out PNG: a recording's joints and TCP wrench over time, as a picture."""
 
 import argparse
-import csv
 import math
 import os
 
+from . import columns
 from .columns import split
 from .errors import FAILED, USAGE, CliError, missing_package
-from .writers import check_creatable, is_parquet, load_pyarrow
+from .readers import STAMPS, open_recording
+from .writers import check_creatable
 
 HELP = "plot a recording's joint positions, velocities, torques and TCP wrench over time"
 DESCRIPTION = """\
-Reads a recording made by `tarn record` (CSV, or Parquet) and draws, per
+Reads a recording made by `tarn record` (CSV, Parquet or MCAP) and draws, per
 joint group, the joint positions, velocities and torques over the robot's
 time, and the TCP wrench in the world frame (force and moment), into one
 picture (PNG, or any format matplotlib writes: .svg, .pdf). Needs
@@ -20,18 +21,17 @@ matplotlib."""
 PANELS = (("q", "joint position"), ("dq", "joint velocity"), ("tau", "joint torque"))
 FORCE, MOMENT = ("fx", "fy", "fz"), ("mx", "my", "mz")
 # the arms' joints turn; an external axis may be a linear track, and nothing in a recording says which
-UNITS = {"q": "rad", "dq": "rad/s", "tau": "N·m", "force": "N", "moment": "N·m"}
-EXT_AXIS_UNITS = {"q": "rad or m", "dq": "rad/s or m/s", "tau": "N·m or N"}
+QUANTITIES = {"force": ("tcp_wrench", "fx"), "moment": ("tcp_wrench", "mx")}
 
 
 def unit(group, quantity):
-    return (EXT_AXIS_UNITS if group == "EXT_AXIS" else {}).get(quantity, UNITS[quantity])
+    return columns.unit(group, *QUANTITIES.get(quantity, (quantity, None)))
 
 
 def add_parser(sub, common):
     p = sub.add_parser("plot", parents=[common], help=HELP, description=DESCRIPTION,
                        formatter_class=argparse.RawDescriptionHelpFormatter)
-    p.add_argument("file", metavar="FILE", help="a recording (.csv, .parquet or .pq)")
+    p.add_argument("file", metavar="FILE", help="a recording (.csv, .parquet / .pq or .mcap)")
     p.add_argument("--out", required=True, metavar="PNG", help="picture to write")
     p.add_argument("--groups", metavar="G,G", help="joint groups to draw, e.g. ARM_1,EXT_AXIS (default: all)")
     p.add_argument("--dpi", type=int, default=100, help="resolution (default 100)")
@@ -54,63 +54,26 @@ def _wanted(columns):
     return out
 
 
-def _number(text):
-    return float(text) if text else math.nan
-
-
-def read_csv(path):
-    try:
-        with open(path, newline="") as f:
-            reader = csv.reader(f)
-            header = next(reader, None)
-            if not header or header[:1] != ["stream"]:
-                raise CliError("%s is not a tarn recording (no stream column)" % path, FAILED)
-            wanted = _wanted(header)
-            idx = {name: header.index(name) for name in ("stamp_sec", "stamp_nanosec", "received_at")}
-            cols = [(header.index(c), c) for c in wanted]
-            data = {c: [] for c in wanted}
-            sec, nsec, recv = [], [], []
-            for row in reader:
-                if not row or row[0] != "basic":
-                    continue
-                sec.append(row[idx["stamp_sec"]])
-                nsec.append(row[idx["stamp_nanosec"]])
-                recv.append(float(row[idx["received_at"]]))
-                for i, c in cols:
-                    data[c].append(_number(row[i]))
-    except OSError as e:
-        raise CliError("cannot read %s: %s" % (path, e.strerror or e), FAILED) from None
-    except (ValueError, IndexError) as e:
-        raise CliError("%s is not a tarn recording (%s)" % (path, e), FAILED) from None
+def read(path):
+    """(stamp seconds, nanoseconds, arrival times, {column: values}, wanted columns) of the states rows."""
+    recording = open_recording(path)
+    wanted = _wanted(recording.columns)
+    names = list(STAMPS) + ["received_at"] + list(wanted)
+    sec, nsec, recv = [], [], []
+    data = {c: [] for c in wanted}
+    lists = [data[c] for c in wanted]
+    for row in recording.rows(names, stream="basic"):
+        sec.append(row[0])
+        nsec.append(row[1])
+        recv.append(row[2])
+        for values, v in zip(lists, row[3:]):
+            values.append(math.nan if v is None else v)
     return sec, nsec, recv, data, wanted
-
-
-def read_parquet(path):
-    pa = load_pyarrow()
-    try:
-        schema = pa.parquet.read_schema(path)
-        wanted = _wanted(schema.names)
-        if "stream" not in schema.names:
-            raise CliError("%s is not a tarn recording (no stream column)" % path, FAILED)
-        table = pa.parquet.read_table(path, columns=["stream", "stamp_sec", "stamp_nanosec", "received_at"]
-                                      + list(wanted))
-    except OSError as e:
-        raise CliError("cannot read %s: %s" % (path, e), FAILED) from None
-    except pa.ArrowException as e:
-        raise CliError("%s is not a readable Parquet file (%s)" % (path, e), FAILED) from None
-    import pyarrow.compute as pc
-
-    table = table.filter(pc.equal(table["stream"], "basic"))
-    column = lambda name: table[name].to_pylist()  # noqa: E731
-    sec = ["" if v is None else str(v) for v in column("stamp_sec")]
-    nsec = ["" if v is None else str(v) for v in column("stamp_nanosec")]
-    data = {c: [math.nan if v is None else v for v in column(c)] for c in wanted}
-    return sec, nsec, column("received_at"), data, wanted
 
 
 def times(sec, nsec, recv):
     """Seconds from the first sample: robot stamps when every row has one, arrival times otherwise."""
-    if sec and all(sec) and all(nsec):
+    if sec and None not in sec and None not in nsec:
         try:
             ns = [int(s) * 1_000_000_000 + int(n) for s, n in zip(sec, nsec)]
             return [(t - ns[0]) / 1e9 for t in ns], "robot time"
@@ -159,7 +122,7 @@ def figure(plt, path, groups=None, max_points=20000):
     """The recording's figure: a row of panels per joint group; (figure, states samples, groups drawn)."""
     if not os.path.exists(path):
         raise CliError("cannot read %s: no such file" % path, FAILED)
-    sec, nsec, recv, data, wanted = (read_parquet if is_parquet(path) else read_csv)(path)
+    sec, nsec, recv, data, wanted = read(path)
     if not recv:
         raise CliError("%s has no states samples to plot" % path, FAILED)
     t, clock = times(sec, nsec, recv)

@@ -1,4 +1,4 @@
-"""tarn record SN --duration S --out FILE: every sample of both streams, to CSV or Parquet."""
+"""tarn record SN --duration S --out FILE: every sample of both streams, to CSV, Parquet or MCAP."""
 
 import argparse
 import os
@@ -6,19 +6,26 @@ import resource
 import signal
 import time
 
-from . import robot
-from .columns import Layout
+from . import recmeta, robot
+from .columns import FIELDS, Layout, covered_groups
 from .errors import FAILED, USAGE, CliError
 from .losses import Losses
 from .progress import Progress
 from .writers import Rows, check_writable, open_writer
 
-HELP = "record every sample of both streams to CSV, or Parquet (FILE.parquet)"
+HELP = "record every sample of both streams to CSV, Parquet (FILE.parquet) or MCAP (FILE.mcap)"
 DESCRIPTION = """\
 Records every sample of the robot's two streams, from the moment it starts
-until S seconds have passed (or Ctrl-C), to FILE: CSV, or Parquet when the
-name ends in .parquet or .pq (needs pyarrow). One row per sample, one column
-per value, named GROUP.FIELD.PART (ARM_1.q.1, ARM_1.tcp_wrench.fz, ...);
+until S seconds have passed (or Ctrl-C), to FILE: CSV, Parquet when the name
+ends in .parquet or .pq (needs pyarrow), MCAP with ROS 2 messages when it
+ends in .mcap (needs mcap; opens in Foxglove, PlotJuggler, ros2 bag; topics
+in docs/tarn.md). By default the joint groups that repeat no other's joints
+(not ARMS where ARM_1 and ARM_2 are) and every field; --groups, --fields
+and --every N (every N-th sample of each stream) record less. What the file
+is (robot, versions, joint layout, start, units, --every) goes with it: in a
+side file FILE.meta.json for CSV, in the file for Parquet and MCAP. CSV and
+Parquet have one row per sample, one column per value, named
+GROUP.FIELD.PART (ARM_1.q.1, ARM_1.tcp_wrench.fz, ...);
 `stream` says which stream a row holds (basic: measured states, extra:
 commanded values), `index` is the client's sample number on that stream,
 stamp_sec/stamp_nanosec the robot's time stamp (extra rows carry the stamp
@@ -39,7 +46,12 @@ def add_parser(sub, common):
                        formatter_class=argparse.RawDescriptionHelpFormatter)
     robot.add_network_options(p)
     p.add_argument("serial", metavar="SN", help='the robot\'s serial number, e.g. "Rizon 4s-062068"')
-    p.add_argument("--out", required=True, metavar="FILE", help="file to write (.csv, or .parquet / .pq)")
+    p.add_argument("--out", required=True, metavar="FILE", help="file to write (.csv, .parquet / .pq, or .mcap)")
+    p.add_argument("--groups", metavar="G,G", help="joint groups to record, e.g. ARM_1,EXT_AXIS "
+                   "(default: those that repeat no other group's joints)")
+    p.add_argument("--fields", metavar="F,F", help="fields to record, e.g. q,dq,tau,tcp_pose,q_d (default: all)")
+    p.add_argument("--every", type=int, default=1, metavar="N",
+                   help="keep every N-th sample of each stream (default 1: all)")
     p.add_argument("--duration", type=float, metavar="S", help="seconds to record (default: until Ctrl-C)")
     p.add_argument("--queue", type=int, default=10000, metavar="N",
                    help="samples per stream the client keeps while the tool writes (default 10000)")
@@ -127,7 +139,24 @@ class _StopFlag:
         return False
 
 
-def _layout(client):
+def _names(text):
+    return [n.strip() for n in text.split(",") if n.strip()] if text is not None else None
+
+
+def _check_selection(args):
+    if args.every < 1:
+        raise CliError("--every must be at least 1", USAGE)
+    fields = _names(args.fields)
+    if fields is not None:
+        unknown = [f for f in fields if f not in FIELDS]
+        if unknown or not fields:
+            raise CliError("no field %s (fields: %s)" % (", ".join(unknown) or '""', ", ".join(FIELDS)), USAGE)
+    if args.groups is not None and not _names(args.groups):
+        raise CliError("--groups names no group", USAGE)
+    return _names(args.groups), (set(fields) if fields is not None else None)
+
+
+def _layout(client, groups, fields):
     deadline = time.monotonic() + 2.0
     states, actions = client.states(), client.actions()
     while (not states or not actions) and time.monotonic() < deadline:
@@ -135,7 +164,16 @@ def _layout(client):
         states, actions = client.states(), client.actions()
     if not states:
         raise CliError("the robot sends no usable states samples (none within 2 s)", FAILED)
-    return Layout.from_client(states, actions)
+    joints = {g.name: tuple(v) for g, v in client.layout().items()}
+    present = [g.name for g in states]
+    if groups is None:
+        covered = covered_groups({g: joints[g] for g in present if g in joints})
+        groups = [g for g in present if g not in covered]
+    else:
+        unknown = [g for g in groups if g not in present]
+        if unknown:
+            raise CliError("the robot has no group %s (it has %s)" % (", ".join(unknown), ", ".join(present)), USAGE)
+    return Layout.from_client(states, actions, set(groups), fields), joints
 
 
 def run(args, log):
@@ -143,14 +181,16 @@ def run(args, log):
         raise CliError("--duration must be more than 0 seconds", USAGE)
     if args.queue < 1:
         raise CliError("--queue must be at least 1", USAGE)
+    groups, fields = _check_selection(args)
     name = robot.checked_serial(args.serial)
     check_writable(args.out)
     norviktarn = robot.load_module()
     robot.use_network(args)
     client = robot.connect(args.serial, args.verbose)
     try:
-        layout = _layout(client)
-        writer = open_writer(args.out, layout)
+        layout, joints = _layout(client, groups, fields)
+        meta = recmeta.build(name, client.server_version(), joints, norviktarn.__version__, layout, args.every)
+        writer = open_writer(args.out, layout, meta)
         try:
             result = _record(client, norviktarn, layout, writer, args)
         finally:
@@ -173,6 +213,8 @@ def _record(client, norviktarn, layout, writer, args):
     }
     lag = 0.0
     taken = 0
+    every = args.every
+    seen = {"basic": 0, "extra": 0}
 
     def take(kind, end=None):
         """Writes queued samples of one stream, up to BATCH: "empty", "more", or "past" (one at or past `end`)."""
@@ -185,7 +227,9 @@ def _record(client, norviktarn, layout, writer, args):
             if end is not None and sample.received_at >= end:
                 return "past"
             stamp, values, exact = convert(sample)
-            write(sample, stamp, values, exact)
+            if seen[kind] % every == 0:
+                write(sample, stamp, values, exact)
+            seen[kind] += 1
             tallies[kind].add(sample.index, stamp)
             lag = time.monotonic() - sample.received_at
             taken += 1
@@ -232,8 +276,9 @@ def _record(client, norviktarn, layout, writer, args):
 
 
 def _summary(args, name, writer, size, tallies, losses, elapsed, cpu):
-    lines = ["recorded %.1f s of %s to %s (%s, %d rows, %.1f MB)"
-             % (elapsed, name, args.out, writer.kind, writer.rows, size / 1e6)]
+    kept = "" if args.every == 1 else "; every %d-th sample of each stream" % args.every
+    lines = ["recorded %.1f s of %s to %s (%s, %d rows, %.1f MB%s)"
+             % (elapsed, name, args.out, writer.kind, writer.rows, size / 1e6, kept)]
     for kind, t in tallies.items():
         line = "  %-6s %d samples" % (kind, t.recorded)
         expected = t.expected()

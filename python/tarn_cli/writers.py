@@ -1,4 +1,4 @@
-"""Writing recorded samples: CSV, or Parquet when the file name ends in .parquet or .pq.
+"""Writing recorded samples: CSV, Parquet (FILE.parquet, .pq) or MCAP (FILE.mcap, mcap_writer.py).
 
 Rows are built as one flat list of values and, for CSV, formatted with one
 template per row: at 1 kHz every microsecond per value counts. Floats get 9
@@ -6,17 +6,28 @@ significant digits, which keeps every single-precision value the robot sends
 exactly.
 """
 
+import json
 import operator
 import os
 
+from . import recmeta
 from .columns import COMMON, STATUS
 from .errors import FAILED, CliError, missing_package
 
 PARQUET_SUFFIXES = (".parquet", ".pq")
+MCAP_SUFFIXES = (".mcap",)
 
 
 def is_parquet(path):
-    return path.lower().endswith(PARQUET_SUFFIXES)
+    return str(path).lower().endswith(PARQUET_SUFFIXES)
+
+
+def is_mcap(path):
+    return str(path).lower().endswith(MCAP_SUFFIXES)
+
+
+def kind(path):
+    return "Parquet" if is_parquet(path) else "MCAP" if is_mcap(path) else "CSV"
 
 
 class Rows:
@@ -27,22 +38,32 @@ class Rows:
         self.state_fields = [(name, [(f, len(p)) for f, p in fields]) for name, fields in layout.state_groups]
         self.action_fields = [(name, [(f, len(p)) for f, p in fields]) for name, fields in layout.action_groups]
         # one getter per group for all its fields: the hot path at 1 kHz
-        self._state_getters = [operator.attrgetter(*[f for f, _ in fields]) for _, fields in self.state_fields]
-        self._action_getters = [operator.attrgetter(*[f for f, _ in fields]) for _, fields in self.action_fields]
+        self._state_getters = [self._getter([f for f, _ in fields]) for _, fields in self.state_fields]
+        self._action_getters = [self._getter([f for f, _ in fields]) for _, fields in self.action_fields]
         self.state_width = layout.state_width()
         self.action_width = layout.action_width()
 
     @staticmethod
-    def _values(by_group, getters, width):
-        """The group values, or None when the sample does not have the layout's groups and sizes.
+    def _getter(names):
+        """A record's fields as a tuple, also for one field or none (--fields)."""
+        if len(names) > 1:
+            return operator.attrgetter(*names)
+        return (lambda r, name=names[0]: (getattr(r, name),)) if names else (lambda r: ())
+
+    @staticmethod
+    def _values(by_group, getters, width, picks):
+        """The kept groups' values, or None when the sample does not have the layout's groups and sizes.
 
         The client cuts every sample with the groups it took at start, so a sample has all of them
-        or (inconsistent) none: the count and the total size tell a sample that fits."""
-        if len(by_group) != len(getters):
+        or (inconsistent) none: the count and the total size tell a sample that fits. `picks`: the
+        kept groups' places among them, and their count."""
+        places, count = picks
+        if len(by_group) != count:
             return None
+        records = list(by_group.values())
         out = []
-        for getter, record in zip(getters, by_group.values()):
-            for values in getter(record):
+        for getter, place in zip(getters, places):
+            for values in getter(records[place]):
                 out += values
         return out if len(out) == width else None
 
@@ -62,7 +83,7 @@ class Rows:
         """(stamp or None, values, exact) for one states sample."""
         by_group = sample.states
         stamp = next(iter(by_group.values())).timestamp if by_group else None
-        values = self._values(by_group, self._state_getters, self.state_width)
+        values = self._values(by_group, self._state_getters, self.state_width, self.layout.state_picks)
         exact = values is not None
         if not exact:
             values = self._values_fitted(by_group, self.state_fields)
@@ -71,7 +92,7 @@ class Rows:
     def actions(self, sample):
         by_group = sample.actions
         stamp = next(iter(by_group.values())).timestamp if by_group else None
-        values = self._values(by_group, self._action_getters, self.action_width)
+        values = self._values(by_group, self._action_getters, self.action_width, self.layout.action_picks)
         exact = values is not None
         if not exact:
             values = self._values_fitted(by_group, self.action_fields)
@@ -90,9 +111,11 @@ def _cells(n, spec):
 class CsvWriter:
     kind = "CSV"
 
-    def __init__(self, path, layout):
+    def __init__(self, path, layout, meta):
         self.path = path
         try:
+            with open(recmeta.side_path(path), "w", encoding="utf-8") as side:
+                json.dump(meta, side, indent=1, ensure_ascii=False)
             self.file = open(path, "w", encoding="ascii", newline="\n", buffering=1 << 20)
         except OSError as e:
             raise CliError("cannot write %s: %s" % (path, e.strerror or e), FAILED) from None
@@ -155,14 +178,14 @@ class ParquetWriter:
     kind = "Parquet"
     BATCH = 4096  # rows per row group
 
-    def __init__(self, path, layout):
+    def __init__(self, path, layout, meta):
         pa = load_pyarrow()
         self.pa = pa
         self.path = path
         types = [pa.string(), pa.int64(), pa.int32(), pa.int64(), pa.float64(), pa.int32(), pa.int32()]
         types += [pa.bool_()] * (len(STATUS) - 2)
         types += [pa.float64()] * (len(layout.columns) - len(COMMON) - len(STATUS))
-        self.schema = pa.schema(list(zip(layout.columns, types)))
+        self.schema = pa.schema(list(zip(layout.columns, types)), metadata=meta)
         try:
             self.writer = pa.parquet.ParquetWriter(path, self.schema)
         except OSError as e:
@@ -205,14 +228,22 @@ class ParquetWriter:
             raise CliError("cannot finish %s: %s" % (self.path, e), FAILED) from None
 
 
-def open_writer(path, layout):
-    return (ParquetWriter if is_parquet(path) else CsvWriter)(path, layout)
+def open_writer(path, layout, meta):
+    if is_mcap(path):
+        from .mcap_writer import McapWriter
+
+        return McapWriter(path, layout, meta)
+    return (ParquetWriter if is_parquet(path) else CsvWriter)(path, layout, meta)
 
 
 def check_writable(path):
-    """Fails early (before connecting) when the file cannot be made or Parquet cannot be written."""
+    """Fails early (before connecting) when the file cannot be made or its format cannot be written."""
     if is_parquet(path):
         load_pyarrow()
+    elif is_mcap(path):
+        from .mcap_writer import load_mcap
+
+        load_mcap()
     check_creatable(path)
 
 

@@ -13,8 +13,9 @@ from tarn_cli_support import BUILD_DIR, ROOT, one_error_line, require_isolation,
 SUBCOMMANDS = {
     "info": ["SN", "--json"],
     "watch": ["SN", "--interval", "--duration", "--stale-after"],
-    "record": ["SN", "--out", "--duration", "--queue", "--quiet"],
+    "record": ["SN", "--out", "--duration", "--queue", "--quiet", "--groups", "--fields", "--every"],
     "plot": ["FILE", "--out", "--groups", "--dpi", "--max-points"],
+    "convert": ["IN", "--out"],
 }
 
 
@@ -93,6 +94,7 @@ def test_record_into_a_missing_folder_fails_before_connecting(tmp_path):
 @pytest.mark.parametrize("args", [["record", "--out", "run.csv", "--duration", "0"],
                                   ["record", "--out", "run.csv", "--duration", "-1"],
                                   ["record", "--out", "run.csv", "--queue", "0"],
+                                  ["record", "--out", "run.csv", "--every", "0"],
                                   ["watch", "--interval", "0"], ["watch", "--duration", "-1"],
                                   ["watch", "--stale-after", "0"]])
 def test_bad_numbers_are_refused_before_connecting(args, tmp_path):
@@ -110,13 +112,26 @@ def _without(tmp_path, package):
     return tool_env(first=[shadow])
 
 
-def test_parquet_without_pyarrow_is_one_line(tmp_path):
-    done = tarn("record", "AB-CD-77", "--out", tmp_path / "run.parquet", "--duration", "1",
-                env=_without(tmp_path, "pyarrow"))
+@pytest.mark.parametrize("name, package, extra, doing", [("run.parquet", "pyarrow", "parquet", "writing Parquet"),
+                                                         ("run.mcap", "mcap", "mcap", "reading or writing MCAP")])
+def test_a_format_without_its_package_is_one_line(tmp_path, name, package, extra, doing):
+    done = tarn("record", "AB-CD-77", "--out", tmp_path / name, "--duration", "1", env=_without(tmp_path, package))
     assert done.returncode == 1, done
-    one_error_line(done, "tarn: writing Parquet needs pyarrow (pip install pyarrow, or pip install 'norviktarn[parquet]' "
-                         "for the version tested with it)")
-    assert not (tmp_path / "run.parquet").exists()
+    one_error_line(done, "tarn: %s needs %s (pip install %s, or pip install 'norviktarn[%s]' "
+                         "for the version tested with it)" % (doing, package, package, extra))
+    assert not (tmp_path / name).exists()
+
+
+@pytest.mark.parametrize("option, value, message", [
+    ("--fields", "q,speed", "tarn: no field speed (fields: q, theta, dq, "),
+    ("--fields", ",", 'tarn: no field "" (fields: q, '),
+    ("--groups", " , ", "tarn: --groups names no group"),
+])
+def test_a_selection_of_nothing_known_is_refused_before_connecting(tmp_path, option, value, message):
+    done = tarn("record", "AB-CD-77", "--out", tmp_path / "run.csv", option, value)
+    assert done.returncode == 2, done
+    one_error_line(done, message)
+    assert done.seconds < 10
 
 
 def test_plot_without_matplotlib_is_one_line(tmp_path):

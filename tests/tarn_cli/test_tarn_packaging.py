@@ -13,7 +13,8 @@ from tarn_cli_support import ROOT, one_error_line, require_isolation
 
 TOOL_FILES = {"__init__.py", "__main__.py", "cli.py", "columns.py", "errors.py", "fmt.py", "health.py", "info.py",
               "liblog.py", "losses.py", "plan_poller.py", "plot.py", "progress.py", "record.py", "robot.py",
-              "discover.py", "terminal.py", "view.py", "watch.py", "writers.py"}
+              "discover.py", "terminal.py", "view.py", "watch.py", "writers.py", "cdr.py", "convert.py",
+              "mcap_topics.py", "mcap_writer.py", "readers.py", "recmeta.py"}
 
 
 def _dev_pins():
@@ -50,7 +51,7 @@ def test_the_wheel_ships_the_tool_and_its_script(wheel):
     assert re.search(r"^\[console_scripts\]\ntarn = tarn_cli\.cli:main$", entry_points, re.M), entry_points
     # the extras are ranges, so the wheel installs beside other packages, and hold the versions tested
     pins = _dev_pins()
-    for extra, name in (("plot", "matplotlib"), ("parquet", "pyarrow")):
+    for extra, name in (("plot", "matplotlib"), ("parquet", "pyarrow"), ("mcap", "mcap")):
         assert "Provides-Extra: %s" % extra in metadata
         (line,) = [r for r in metadata.splitlines() if r.startswith("Requires-Dist: %s" % name)]
         requirement = Requirement(line.split(":", 1)[1].strip())

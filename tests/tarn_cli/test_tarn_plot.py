@@ -32,14 +32,15 @@ def colour_counts(path):
 def recordings(tmp_path_factory, dual_robot):
     folder = tmp_path_factory.mktemp("plot")
     out = {}
-    for name in ("run.csv", "run.parquet"):
-        done = record_whole(dual_robot.serial, "--duration", "2", "--out", folder / name, "--quiet")
+    for name in ("run.csv", "run.parquet", "run.mcap"):
+        done = record_whole(dual_robot.serial, "--duration", "2", "--out", folder / name, "--quiet",
+                            "--groups", "ARMS,ARM_1,ARM_2,EXT_AXIS")
         assert done.returncode == 0, done
         out[name] = (folder / name, int(done.stdout.split("\n  basic  ", 1)[1].split()[0]))
     return out
 
 
-@pytest.mark.parametrize("name", ["run.csv", "run.parquet"])
+@pytest.mark.parametrize("name", ["run.csv", "run.parquet", "run.mcap"])
 def test_plot_draws_every_group(recordings, tmp_path, name):
     path, samples = recordings[name]
     png = tmp_path / "run.png"

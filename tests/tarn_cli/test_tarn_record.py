@@ -107,7 +107,8 @@ def recording(tmp_path_factory, dual_robot, session):
     out = tmp_path_factory.mktemp("rec") / "run.csv"
     with Recorder(session, dual_robot.prefix, "basic") as basic, Recorder(session, dual_robot.prefix, "extra") as extra:
         wait_until(lambda: basic.samples and extra.samples, what="the robot's streams beside the tool")
-        done = record_whole(dual_robot.serial, "--duration", "3", "--out", out, "--quiet")
+        # every group, ARMS too (by default it is left out: ARM_1 and ARM_2 hold its joints)
+        done = record_whole(dual_robot.serial, "--duration", "3", "--out", out, "--quiet", "--groups", ",".join(GROUPS))
         sent_basic = [d for _, d, _ in basic.samples if d is not None]
         sent_extra = [d for _, d, _ in extra.samples if d is not None]
     assert done.returncode == 0, done
@@ -175,7 +176,7 @@ def test_rows_hold_what_the_robot_sent(recording):
 def test_parquet_has_the_same_columns_and_every_sample(dual_robot, recording, tmp_path):
     pq = pytest.importorskip("pyarrow.parquet")
     out = tmp_path / "run.parquet"
-    done = tarn("record", dual_robot.serial, "--duration", "2", "--out", out, "--quiet")
+    done = tarn("record", dual_robot.serial, "--duration", "2", "--out", out, "--quiet", "--groups", ",".join(GROUPS))
     assert done.returncode == 0, done
     assert done.stdout.startswith("recorded 2.0 s of %s to %s (Parquet, " % (dual_robot.serial, out)), done
     table = pq.read_table(out)
