@@ -6,7 +6,7 @@ import signal
 import sys
 import traceback
 
-from . import convert, discover, info, plot, record, watch
+from . import bridge, convert, discover, info, plot, record, watch
 from .errors import FAILED, USAGE, CliError
 from .fmt import shown
 from .liblog import LibraryLog
@@ -21,6 +21,7 @@ tool never commands the robot).
   tarn record SN --duration S --out run.csv   every sample of both streams
   tarn plot run.csv --out run.png    joints and TCP wrench over time
   tarn convert run.csv --out run.mcap   a recording in another format
+  tarn bridge SN                     live in Foxglove at ws://127.0.0.1:8765
 
 SN is the robot's serial number, e.g. "Rizon 4s-062068". Errors are one line
 on stderr; exit status 0 is success, 1 a failure (unanswered request, lost
@@ -50,7 +51,7 @@ def parser():
                         help="let the library log its start-up sequence too (on stderr)")
     sub = p.add_subparsers(title="subcommands", dest="command", metavar="SUBCOMMAND")
     sub.required = True
-    for module in (discover, info, watch, record, plot, convert):
+    for module in (discover, info, watch, record, plot, convert, bridge):
         module.add_parser(sub, common)
     return p
 
