@@ -40,5 +40,7 @@ void bind_names(pybind11::module_& m);
 void bind_client_closing(pybind11::module_& m);
 // The library's log lines: standard output, Python's logging, or nowhere.
 void bind_logging(pybind11::module_& m);
+// Last: runs of queued samples as NumPy columns, additions to Client.
+void bind_batches(pybind11::module_& m);
 
 }  // namespace norvik::tarn::python

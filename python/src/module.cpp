@@ -15,5 +15,6 @@ PYBIND11_MODULE(norviktarn, m) {
   norvik::tarn::python::bind_names(m);
   norvik::tarn::python::bind_client_closing(m);
   norvik::tarn::python::bind_logging(m);
+  norvik::tarn::python::bind_batches(m);
   m.attr("__version__") = NORVIKTARN_VERSION;  // the package's version, from CMake
 }

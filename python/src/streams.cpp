@@ -6,6 +6,7 @@
 
 #include "bindings.h"
 #include "client_handle.h"
+#include "steady_time.h"
 #include "without_gil.h"
 #include "norvik/tarn/client.h"
 
@@ -15,20 +16,10 @@ namespace norvik::tarn::python {
 
 namespace {
 
-std::chrono::nanoseconds Seconds(double s) {
-  if (!(s > 0.0)) return std::chrono::nanoseconds(0);
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(std::min(s, 1e9)));
-}
-
 std::optional<double> AgeSeconds(const StreamHealth& h) {
   const auto age = h.age();
   if (!age) return std::nullopt;
   return std::chrono::duration<double>(*age).count();
-}
-
-// Steady-clock seconds, comparable with time.monotonic() on Linux.
-double SteadySeconds(std::chrono::steady_clock::time_point t) {
-  return std::chrono::duration<double>(t.time_since_epoch()).count();
 }
 
 }  // namespace

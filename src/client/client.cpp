@@ -39,6 +39,12 @@ std::map<JointGroup, std::pair<uint32_t, uint64_t>> Client::layout() const { ret
 std::optional<ActionsSample> Client::next_actions(std::chrono::nanoseconds timeout) const {
   return impl().next_actions(timeout);
 }
+StatesBatch Client::take_states(size_t max_count, std::chrono::nanoseconds timeout) const {
+  return impl().take_states(max_count, timeout);
+}
+ActionsBatch Client::take_actions(size_t max_count, std::chrono::nanoseconds timeout) const {
+  return impl().take_actions(max_count, timeout);
+}
 uint16_t Client::system_state() const { return impl().system_state(); }
 int16_t Client::safety_board_state() const { return impl().safety_board_state(); }
 

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "client/sample_columns.h"
 #include "client/serial_number.h"
 
 namespace norvik::tarn {
@@ -155,6 +156,23 @@ std::optional<StatesSample> Client::Impl::next_states(std::chrono::nanoseconds t
 std::optional<ActionsSample> Client::Impl::next_actions(std::chrono::nanoseconds timeout) const {
   RequireQueues("next_actions");
   return tarn_client_->Stream().NextActions(timeout, groups_, start_ids_, dofs_);
+}
+
+void Client::Impl::RequireBatch(const char* caller, size_t max_count) const {
+  if (max_count == 0) {
+    throw std::invalid_argument(std::string("[norvik::tarn::Client] ") + caller + ": max_count must be at least 1");
+  }
+  RequireQueues(caller);
+}
+
+StatesBatch Client::Impl::take_states(size_t max_count, std::chrono::nanoseconds timeout) const {
+  RequireBatch("take_states", max_count);
+  return StatesColumns(tarn_client_->Stream().TakeStates(max_count, timeout, groups_, start_ids_, dofs_));
+}
+
+ActionsBatch Client::Impl::take_actions(size_t max_count, std::chrono::nanoseconds timeout) const {
+  RequireBatch("take_actions", max_count);
+  return ActionsColumns(tarn_client_->Stream().TakeActions(max_count, timeout, groups_, start_ids_, dofs_));
 }
 
 uint16_t Client::Impl::system_state() const {

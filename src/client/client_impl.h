@@ -38,6 +38,8 @@ class Client::Impl {
   void start_sample_queues(size_t capacity) const;
   std::optional<StatesSample> next_states(std::chrono::nanoseconds timeout) const;
   std::optional<ActionsSample> next_actions(std::chrono::nanoseconds timeout) const;
+  StatesBatch take_states(size_t max_count, std::chrono::nanoseconds timeout) const;
+  ActionsBatch take_actions(size_t max_count, std::chrono::nanoseconds timeout) const;
   uint16_t system_state() const;
   int16_t safety_board_state() const;
   const std::string& server_version() const { return server_version_; }
@@ -46,6 +48,9 @@ class Client::Impl {
  private:
   // Throws std::logic_error naming `caller` when the queues were never started.
   void RequireQueues(const char* caller) const;
+  // Throws std::invalid_argument naming `caller` when `max_count` is 0, then
+  // as RequireQueues.
+  void RequireBatch(const char* caller, size_t max_count) const;
 
   std::shared_ptr<tarn_impl::TARNClient> tarn_client_;
   bool verbose_;

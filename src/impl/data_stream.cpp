@@ -66,20 +66,22 @@ void DataStream::StartQueues(size_t capacity) {
   if (!extra_queue_) extra_queue_ = std::make_shared<SampleQueue<QueuedExtra>>(capacity);
 }
 
-std::optional<tarn::StatesSample> DataStream::NextStates(std::chrono::nanoseconds timeout, const GroupNames& groups,
-                                                         const StartIds& start_ids, const DoFs& dofs) {
-  std::shared_ptr<SampleQueue<QueuedBasic>> queue;
-  {
-    std::lock_guard<std::mutex> lock(basic_mutex_);
-    queue = basic_queue_;
-  }
-  if (!queue) return std::nullopt;
-  auto item = queue->Pop(timeout);
-  if (!item) return std::nullopt;
-  const BasicData& d = item->data;
+std::shared_ptr<SampleQueue<DataStream::QueuedBasic>> DataStream::BasicQueue() const {
+  std::lock_guard<std::mutex> lock(basic_mutex_);
+  return basic_queue_;
+}
+
+std::shared_ptr<SampleQueue<DataStream::QueuedExtra>> DataStream::ExtraQueue() const {
+  std::lock_guard<std::mutex> lock(extra_mutex_);
+  return extra_queue_;
+}
+
+tarn::StatesSample DataStream::ToStatesSample(const QueuedBasic& item, const GroupNames& groups,
+                                              const StartIds& start_ids, const DoFs& dofs) {
+  const BasicData& d = item.data;
   tarn::StatesSample out;
-  out.index = item->arrival.index;
-  out.received_at = item->arrival.at;
+  out.index = item.arrival.index;
+  out.received_at = item.arrival.at;
   out.states = CutStates(d, groups, start_ids, dofs);
   out.system_state = d.system_state;
   out.safety_board_state = d.safety_board_state;
@@ -90,21 +92,31 @@ std::optional<tarn::StatesSample> DataStream::NextStates(std::chrono::nanosecond
   return out;
 }
 
-std::optional<tarn::ActionsSample> DataStream::NextActions(std::chrono::nanoseconds timeout, const GroupNames& groups,
-                                                           const StartIds& start_ids, const DoFs& dofs) {
-  std::shared_ptr<SampleQueue<QueuedExtra>> queue;
-  {
-    std::lock_guard<std::mutex> lock(extra_mutex_);
-    queue = extra_queue_;
-  }
+tarn::ActionsSample DataStream::ToActionsSample(const QueuedExtra& item, const GroupNames& groups,
+                                                const StartIds& start_ids, const DoFs& dofs) {
+  tarn::ActionsSample out;
+  out.index = item.arrival.index;
+  out.received_at = item.arrival.at;
+  out.actions = CutActions(item.data, item.arrival.stamp, groups, start_ids, dofs);
+  return out;
+}
+
+std::optional<tarn::StatesSample> DataStream::NextStates(std::chrono::nanoseconds timeout, const GroupNames& groups,
+                                                         const StartIds& start_ids, const DoFs& dofs) {
+  const auto queue = BasicQueue();
   if (!queue) return std::nullopt;
   auto item = queue->Pop(timeout);
   if (!item) return std::nullopt;
-  tarn::ActionsSample out;
-  out.index = item->arrival.index;
-  out.received_at = item->arrival.at;
-  out.actions = CutActions(item->data, item->arrival.stamp, groups, start_ids, dofs);
-  return out;
+  return ToStatesSample(*item, groups, start_ids, dofs);
+}
+
+std::optional<tarn::ActionsSample> DataStream::NextActions(std::chrono::nanoseconds timeout, const GroupNames& groups,
+                                                           const StartIds& start_ids, const DoFs& dofs) {
+  const auto queue = ExtraQueue();
+  if (!queue) return std::nullopt;
+  auto item = queue->Pop(timeout);
+  if (!item) return std::nullopt;
+  return ToActionsSample(*item, groups, start_ids, dofs);
 }
 
 ozr::SystemState DataStream::GetSystemState() const {

@@ -100,6 +100,15 @@ class DataStream {
                                                const StartIds& start_ids, const DoFs& dofs);
   std::optional<tarn::ActionsSample> NextActions(std::chrono::nanoseconds timeout, const GroupNames& groups,
                                                  const StartIds& start_ids, const DoFs& dofs);
+  // The oldest queued sample and, without waiting more, those behind it of
+  // the same shape (joint groups and sizes), up to `max_count` in all, each
+  // cut as NextStates / NextActions cut it; empty after `timeout` without one,
+  // or when the queues were never started. The queue is locked once per run
+  // and the cutting done after.
+  std::vector<tarn::StatesSample> TakeStates(size_t max_count, std::chrono::nanoseconds timeout,
+                                             const GroupNames& groups, const StartIds& start_ids, const DoFs& dofs);
+  std::vector<tarn::ActionsSample> TakeActions(size_t max_count, std::chrono::nanoseconds timeout,
+                                               const GroupNames& groups, const StartIds& start_ids, const DoFs& dofs);
 
   // Samples stored and samples dropped as malformed, per stream (0 before Init).
   uint64_t BasicReceived() const;
@@ -127,6 +136,17 @@ class DataStream {
     Arrival arrival;
     ExtraData data;
   };
+
+  std::shared_ptr<SampleQueue<QueuedBasic>> BasicQueue() const;
+  std::shared_ptr<SampleQueue<QueuedExtra>> ExtraQueue() const;
+  static tarn::StatesSample ToStatesSample(const QueuedBasic& item, const GroupNames& groups,
+                                           const StartIds& start_ids, const DoFs& dofs);
+  static tarn::ActionsSample ToActionsSample(const QueuedExtra& item, const GroupNames& groups,
+                                             const StartIds& start_ids, const DoFs& dofs);
+  // Whether two queued samples cut to the same groups and DoF: equal group
+  // lists and equal sizes of every sequence the cutting reads.
+  static bool SameShape(const QueuedBasic& a, const QueuedBasic& b);
+  static bool SameShape(const QueuedExtra& a, const QueuedExtra& b);
 
   BasicData basic_receive_;
   ExtraData extra_receive_;

@@ -2,6 +2,7 @@
 // that waits with a time-out. When full, the oldest entry goes (and is counted).
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace norvik::tarn_impl {
 
@@ -36,6 +38,24 @@ class SampleQueue {
     T value = std::move(items_.front());
     items_.pop_front();
     return value;
+  }
+
+  // The oldest entry, waiting up to `timeout` for it, then without waiting
+  // the entries behind it while `same_run(first, next)` holds, up to
+  // `max_count` in all; empty on time-out. One lock for the whole run.
+  template <typename SameRun>
+  std::vector<T> PopRun(size_t max_count, std::chrono::nanoseconds timeout, SameRun same_run) {
+    std::vector<T> run;
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!ready_.wait_for(lock, timeout, [this] { return !items_.empty(); })) return run;
+    run.reserve(std::min(max_count, items_.size()));
+    run.push_back(std::move(items_.front()));
+    items_.pop_front();
+    while (run.size() < max_count && !items_.empty() && same_run(run.front(), items_.front())) {
+      run.push_back(std::move(items_.front()));
+      items_.pop_front();
+    }
+    return run;
   }
 
   uint64_t dropped() const {

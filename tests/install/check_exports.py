@@ -41,6 +41,8 @@ REQUIRED = [
     "norvik::tarn::Client::start_sample_queues",
     "norvik::tarn::Client::next_states",
     "norvik::tarn::Client::next_actions",
+    "norvik::tarn::Client::take_states",
+    "norvik::tarn::Client::take_actions",
     "norvik::tarn::Client::server_version",
     "norvik::tarn::Client::layout",
     "norvik::tarn::Client::system_state",

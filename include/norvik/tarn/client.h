@@ -24,6 +24,7 @@
 #include "norvik/tarn/export.h"
 #include "norvik/tarn/joint_group.h"
 #include "norvik/tarn/records.h"
+#include "norvik/tarn/sample_batch.h"
 #include "norvik/tarn/serial_number.h"
 #include "norvik/tarn/state_names.h"
 #include "norvik/tarn/stream_health.h"
@@ -80,6 +81,15 @@ class NORVIK_TARN_API Client {
   // wait would end at once, every time).
   std::optional<StatesSample> next_states(std::chrono::nanoseconds timeout) const;
   std::optional<ActionsSample> next_actions(std::chrono::nanoseconds timeout) const;
+  // Kept samples in columns: waits up to `timeout` for the oldest, then takes
+  // without waiting the ones queued behind it, up to `max_count` in all, and
+  // stops before the first whose joint groups or DoF differ (it starts the
+  // next batch). The samples, in order, are the ones next_states /
+  // next_actions would have given. count 0 on time-out. Throws
+  // std::invalid_argument when `max_count` is 0, then std::logic_error as
+  // next_states does.
+  StatesBatch take_states(size_t max_count, std::chrono::nanoseconds timeout) const;
+  ActionsBatch take_actions(size_t max_count, std::chrono::nanoseconds timeout) const;
 
   // The controller's system state and safety-board state in the latest basic
   // sample (0 and 0 before the first); system_state_name() and
