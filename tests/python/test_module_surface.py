@@ -65,12 +65,19 @@ CLIENT_METHODS = [
     ("system_state", "system_state(self: norviktarn.Client) -> int"),
     ("safety_board_state", "safety_board_state(self: norviktarn.Client) -> int"),
     ("close", "close(self: norviktarn.Client) -> None"),
+    # queued samples in columns
+    ("take_states",
+     "take_states(self: norviktarn.Client, max_count: int, timeout: float) -> Optional[norviktarn.StatesBatch]"),
+    ("take_actions",
+     "take_actions(self: norviktarn.Client, max_count: int, timeout: float) -> Optional[norviktarn.ActionsBatch]"),
 ]
 
 # Module names after list_robots: serial numbers, state names, the log route.
 SURFACE_ADDITIONS = ["normalize_serial", "system_state_name", "safety_board_state_name", "system_state_names",
                      "safety_board_state_names", "log_to_python", "silence_log", "log_to_stdout", "log_backlog",
-                     "log_lines_dropped"]
+                     "log_lines_dropped",
+                     # queued samples in columns
+                     "GroupStatesColumns", "StatesBatch", "GroupActionsColumns", "ActionsBatch"]
 
 
 def own_names(cls, keep=("__init__", "__repr__")):

@@ -121,9 +121,11 @@ def test_stubs_match_the_module(tmp_path):
     allow.write_text("\n".join([
         # pybind11's classes have its metaclass, which stubs do not spell
         r"norviktarn\.(JointGroup|RobotStates|RobotActions|PrimitiveStates|PlanInfo|Client|StreamKind|Freshness"
-        r"|StreamHealth|StatesSample|ActionsSample|RobotInfo)",
+        r"|StreamHealth|StatesSample|ActionsSample|RobotInfo"
+        r"|StatesBatch|ActionsBatch|GroupStatesColumns|GroupActionsColumns)",
         # classes without a constructor (pybind11's refuses every call)
-        r"norviktarn\.(StreamHealth|StatesSample|ActionsSample|RobotInfo)\.__init__",
+        r"norviktarn\.(StreamHealth|StatesSample|ActionsSample|RobotInfo"
+        r"|StatesBatch|ActionsBatch|GroupStatesColumns|GroupActionsColumns)\.__init__",
     ]) + "\n")
     env = dict(os.environ, PYTHONPATH=os.pathsep.join([str(MODULE_DIR), str(site)]))
     done = subprocess.run([sys.executable, "-m", "mypy.stubtest", "norviktarn", "--allowlist", str(allow),

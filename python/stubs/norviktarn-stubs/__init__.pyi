@@ -17,6 +17,9 @@ as "[norvik::tarn::Client] ".
 
 from typing import Any, ClassVar, Optional, Union
 
+import numpy as np
+from numpy.typing import NDArray
+
 __version__: str
 
 class JointGroup:
@@ -186,6 +189,16 @@ class Client:
     def next_actions(self, timeout: float) -> Optional[ActionsSample]:
         """The oldest kept extra sample, waiting up to `timeout` seconds;
         None on time-out. RuntimeError before start_sample_queues()."""
+    def take_states(self, max_count: int, timeout: float) -> Optional[StatesBatch]:
+        """Kept basic samples in columns: waits up to `timeout` seconds for
+        the oldest, then takes without waiting those queued behind it, up to
+        `max_count` in all, stopping before the first whose joint groups or
+        DoF differ (it starts the next batch). The same samples, in the same
+        order, as next_states would give. None on time-out. ValueError for a
+        max_count of 0, RuntimeError before start_sample_queues(). Other
+        Python threads run while it waits and fills."""
+    def take_actions(self, max_count: int, timeout: float) -> Optional[ActionsBatch]:
+        """Kept extra samples in columns, as take_states takes basic ones."""
     def server_version(self) -> str:
         """The robot's server version, as checked at connection ("v2.1")."""
     def layout(self) -> dict[JointGroup, tuple[int, int]]:
@@ -282,6 +295,146 @@ class ActionsSample:
         """Arrival on time.monotonic()'s clock, s."""
     @property
     def actions(self) -> dict[JointGroup, RobotActions]: ...
+
+class GroupStatesColumns:
+    """One joint group's measured state over the n samples of a StatesBatch:
+    row i is sample i. Units as in RobotStates. The arrays are writable and
+    belong to the batch (no copy of the library's data is made)."""
+    @property
+    def dof(self) -> int:
+        """Joints of the group (0 for a group with Cartesian data only)."""
+    @property
+    def timestamp(self) -> NDArray[np.int32]:
+        """(n, 2): robot time stamps (s, ns)."""
+    @property
+    def q(self) -> NDArray[np.float64]:
+        """(n, dof): joint positions on the link side, rad."""
+    @property
+    def theta(self) -> NDArray[np.float64]:
+        """(n, dof): joint positions on the motor side, rad."""
+    @property
+    def dq(self) -> NDArray[np.float64]:
+        """(n, dof): link-side velocities, rad/s."""
+    @property
+    def dtheta(self) -> NDArray[np.float64]:
+        """(n, dof): motor-side velocities, rad/s."""
+    @property
+    def tau(self) -> NDArray[np.float64]:
+        """(n, dof): measured torques, N·m."""
+    @property
+    def tau_dot(self) -> NDArray[np.float64]:
+        """(n, dof): torque rates, N·m/s."""
+    @property
+    def tau_ext(self) -> NDArray[np.float64]:
+        """(n, dof): estimated external torques, N·m."""
+    @property
+    def tau_interact(self) -> NDArray[np.float64]:
+        """(n, dof): interaction torques, N·m."""
+    @property
+    def temperature(self) -> NDArray[np.float64]:
+        """(n, dof): joint temperatures, °C."""
+    @property
+    def flange_pose(self) -> NDArray[np.float64]:
+        """(n, 7): flange poses [x, y, z, qw, qx, qy, qz], m."""
+    @property
+    def tcp_pose(self) -> NDArray[np.float64]:
+        """(n, 7): TCP poses [x, y, z, qw, qx, qy, qz], m."""
+    @property
+    def tcp_twist(self) -> NDArray[np.float64]:
+        """(n, 6): TCP twists, m/s and rad/s."""
+    @property
+    def tcp_wrench(self) -> NDArray[np.float64]:
+        """(n, 6): external TCP wrenches in the world frame, N and N·m."""
+    @property
+    def tcp_wrench_local(self) -> NDArray[np.float64]:
+        """(n, 6): external TCP wrenches in the TCP frame, N and N·m."""
+    @property
+    def raw_tcp_wrench(self) -> NDArray[np.float64]:
+        """(n, 6): raw TCP wrenches in the world frame, N and N·m."""
+    @property
+    def raw_tcp_wrench_local(self) -> NDArray[np.float64]:
+        """(n, 6): raw TCP wrenches in the TCP frame, N and N·m."""
+    @property
+    def raw_ft_sensor(self) -> NDArray[np.float64]:
+        """(n, 6): raw force-torque sensor readings, N and N·m."""
+
+class StatesBatch:
+    """n basic samples in columns (Client.take_states); row i of every array
+    is sample i, as StatesSample gives it. Arrays are writable."""
+    @property
+    def count(self) -> int:
+        """n, at least 1."""
+    @property
+    def index(self) -> NDArray[np.uint64]:
+        """(n,): the samples' indices, as StatesSample.index."""
+    @property
+    def received_at(self) -> NDArray[np.float64]:
+        """(n,): arrivals on time.monotonic()'s clock, s, as StatesSample.received_at."""
+    @property
+    def states(self) -> dict[JointGroup, GroupStatesColumns]:
+        """The same joint groups in every sample of the batch."""
+    @property
+    def system_state(self) -> NDArray[np.uint16]:
+        """(n,)"""
+    @property
+    def safety_board_state(self) -> NDArray[np.int16]:
+        """(n,)"""
+    @property
+    def estop_released(self) -> NDArray[np.bool_]:
+        """(n,)"""
+    @property
+    def enabling_device_on(self) -> NDArray[np.bool_]:
+        """(n,)"""
+    @property
+    def digital_inputs(self) -> NDArray[np.bool_]:
+        """(n, 20)"""
+    @property
+    def digital_outputs(self) -> NDArray[np.bool_]:
+        """(n, 20)"""
+
+class GroupActionsColumns:
+    """One joint group's commanded values over the n samples of an
+    ActionsBatch: row i is sample i. Units as in RobotActions. Writable."""
+    @property
+    def dof(self) -> int:
+        """Joints of the group (0 for a group with Cartesian data only)."""
+    @property
+    def timestamp(self) -> NDArray[np.int32]:
+        """(n, 2): the basic stream's time stamp (s, ns) when each arrived."""
+    @property
+    def q_d(self) -> NDArray[np.float64]:
+        """(n, dof): commanded joint positions, rad."""
+    @property
+    def dq_d(self) -> NDArray[np.float64]:
+        """(n, dof): commanded joint velocities, rad/s."""
+    @property
+    def tau_d(self) -> NDArray[np.float64]:
+        """(n, dof): commanded joint torques, N·m."""
+    @property
+    def tcp_pose_d(self) -> NDArray[np.float64]:
+        """(n, 7): commanded TCP poses [x, y, z, qw, qx, qy, qz], m."""
+    @property
+    def tcp_twist_d(self) -> NDArray[np.float64]:
+        """(n, 6): commanded TCP twists, m/s and rad/s."""
+    @property
+    def tcp_wrench_d(self) -> NDArray[np.float64]:
+        """(n, 6): commanded TCP wrenches, N and N·m."""
+
+class ActionsBatch:
+    """n extra samples in columns (Client.take_actions); row i of every array
+    is sample i, as ActionsSample gives it. Arrays are writable."""
+    @property
+    def count(self) -> int:
+        """n, at least 1."""
+    @property
+    def index(self) -> NDArray[np.uint64]:
+        """(n,): the samples' indices, as ActionsSample.index."""
+    @property
+    def received_at(self) -> NDArray[np.float64]:
+        """(n,): arrivals on time.monotonic()'s clock, s."""
+    @property
+    def actions(self) -> dict[JointGroup, GroupActionsColumns]:
+        """The same joint groups in every sample of the batch."""
 
 def use_zenoh_config(file: Optional[str] = None, *, json5: Optional[str] = None,
                      connect: Optional[list[str]] = None, mode: str = "client") -> None:
