@@ -6,12 +6,14 @@ import resource
 import signal
 import time
 
-from . import recmeta, robot
+import numpy as np
+
+from . import batches, recmeta, robot
 from .columns import FIELDS, Layout, covered_groups
 from .errors import FAILED, USAGE, CliError
-from .losses import Losses
+from .losses import Losses, StreamTally
 from .progress import Progress
-from .writers import Rows, check_writable, open_writer
+from .writers import check_writable, open_writer
 
 HELP = "record every sample of both streams to CSV, Parquet (FILE.parquet) or MCAP (FILE.mcap)"
 DESCRIPTION = """\
@@ -37,8 +39,8 @@ the network), samples dropped by the tool (its queue was full) and malformed
 ones; the summary gives the stamps and CPU too. Exits with 1 when the file
 misses a sample."""
 
-POLL = 0.01    # seconds between looks at empty queues
-BATCH = 200    # samples taken from one stream before looking at the other
+POLL = 0.01    # seconds between looks at queues that had less than a batch
+BATCH = 1000   # samples taken from one stream at once
 
 
 def add_parser(sub, common):
@@ -58,66 +60,6 @@ def add_parser(sub, common):
     p.add_argument("--quiet", action="store_true", help="no progress line")
     p.set_defaults(run=run)
     return p
-
-
-class StreamTally:
-    """Counts one stream's recorded samples and finds holes in its index and in the robot's stamps."""
-
-    WARMUP = 100  # steps before the usual stamp step is known
-
-    def __init__(self):
-        self.recorded = 0
-        self.first_index = self.last_index = None
-        self.index_gaps = 0          # samples the client took but the file lacks
-        self.first_stamp = self.last_stamp = None
-        self.no_stamp = 0            # inconsistent samples: no group, so no stamp
-        self.backwards = 0           # steps of zero or less: repeated or reordered stamps
-        self.stamp_missing = 0       # samples missing between stamps, in usual steps
-        self.step = None             # the usual step, ns
-        self._warmup = []
-
-    def add(self, index, stamp):
-        self.recorded += 1
-        if self.last_index is not None and index != self.last_index + 1:
-            self.index_gaps += max(0, index - self.last_index - 1)
-        if self.first_index is None:
-            self.first_index = index
-        self.last_index = index
-        if stamp is None:
-            self.no_stamp += 1
-            return
-        ns = stamp[0] * 1_000_000_000 + stamp[1]
-        if self.last_stamp is not None:
-            self._step(ns - self.last_stamp)
-        else:
-            self.first_stamp = ns
-        self.last_stamp = ns
-
-    def _step(self, d):
-        if d <= 0:
-            self.backwards += 1
-            return
-        if self.step is None:
-            self._warmup.append(d)
-            if len(self._warmup) >= self.WARMUP:
-                self.finish()
-            return
-        if d > 1.5 * self.step:
-            self.stamp_missing += round(d / self.step) - 1
-
-    def finish(self):
-        if self.step is None and self._warmup:
-            steps = sorted(self._warmup)
-            self.step = steps[len(steps) // 2]
-            pending, self._warmup = self._warmup, []
-            for d in pending:
-                self._step(d)
-
-    def expected(self):
-        """Samples between the first and last stamp, counted in usual steps (None without two stamps)."""
-        if self.first_stamp is None or self.step is None or self.last_stamp == self.first_stamp:
-            return None
-        return round((self.last_stamp - self.first_stamp) / self.step) + 1
 
 
 class _StopFlag:
@@ -202,38 +144,41 @@ def run(args, log):
 
 
 def _record(client, norviktarn, layout, writer, args):
-    rows = Rows(layout)
     tallies = {"basic": StreamTally(), "extra": StreamTally()}
     kinds = {"basic": norviktarn.StreamKind.BASIC, "extra": norviktarn.StreamKind.EXTRA}
     before = {k: client.stream_health(v) for k, v in kinds.items()}
     progress = Progress(args.duration, quiet=args.quiet)
     streams = {
-        "basic": (client.next_states, rows.states, lambda s, st, v, e: writer.basic(s, st, v, e, rows.status(s))),
-        "extra": (client.next_actions, rows.actions, writer.extra),
+        "basic": (client.take_states, batches.states, writer.basic_batch),
+        "extra": (client.take_actions, batches.actions, writer.extra_batch),
     }
     lag = 0.0
-    taken = 0
     every = args.every
     seen = {"basic": 0, "extra": 0}
 
     def take(kind, end=None):
-        """Writes queued samples of one stream, up to BATCH: "empty", "more", or "past" (one at or past `end`)."""
-        nonlocal lag, taken
-        next_sample, convert, write = streams[kind]
-        for _ in range(BATCH):
-            sample = next_sample(0)
-            if sample is None:
-                return "empty"
-            if end is not None and sample.received_at >= end:
-                return "past"
-            stamp, values, exact = convert(sample)
-            if seen[kind] % every == 0:
-                write(sample, stamp, values, exact)
-            seen[kind] += 1
-            tallies[kind].add(sample.index, stamp)
-            lag = time.monotonic() - sample.received_at
-            taken += 1
-        return "more"
+        """Writes one batch of a stream's queued samples: "empty", "some" (the queue is empty now), "more"
+        (a whole batch: more may wait) or "past" (it reached `end`; the samples from there are left out)."""
+        nonlocal lag
+        take_batch, convert, write = streams[kind]
+        batch = take_batch(BATCH, 0)
+        if batch is None:
+            return "empty"
+        block = convert(batch, layout)
+        state = "more" if len(block) >= BATCH else "some"
+        if end is not None:
+            late = np.flatnonzero(block.received_at >= end)
+            if len(late):
+                block, state = block.rows(slice(0, late[0])), "past"
+        if len(block):
+            first = seen[kind]
+            kept = block if every == 1 else block.rows(np.flatnonzero((first + np.arange(len(block))) % every == 0))
+            if len(kept):
+                write(kept)
+            seen[kind] += len(block)
+            tallies[kind].add(block.index, block.stamp)
+            lag = time.monotonic() - float(block.received_at[-1])
+        return state
 
     def lost():
         now = {k: client.stream_health(v) for k, v in kinds.items()}
@@ -251,19 +196,20 @@ def _record(client, norviktarn, layout, writer, args):
                 end = now
             if end is not None and now >= end:
                 break
-            before_round = taken
+            full = False
             for kind in ("basic", "extra"):
                 if not past[kind]:
-                    past[kind] = take(kind, end) == "past"
+                    state = take(kind, end)
+                    past[kind] = state == "past"
+                    full = full or state == "more"
             progress.update(now, now - start, tallies["basic"].recorded, tallies["extra"].recorded, lost(), lag)
-            if taken == before_round:
-                # nothing queued: let samples gather, then take them in a batch (a wake-up per sample costs more)
+            if not full:
+                # let samples gather, then take them in a batch (a wake-up per sample costs more)
                 time.sleep(POLL)
         # everything that arrived before the end is queued by now: take it, up to the end
         for kind in ("basic", "extra"):
             while not past[kind]:
-                state = take(kind, end)
-                past[kind] = state != "more"
+                past[kind] = take(kind, end) != "more"
     elapsed = end - start
     usage1 = resource.getrusage(resource.RUSAGE_SELF)
     busy = time.monotonic() - start

@@ -1,16 +1,18 @@
 """Writing recorded samples: CSV, Parquet (FILE.parquet, .pq) or MCAP (FILE.mcap, mcap_writer.py).
 
-Rows are built as one flat list of values and, for CSV, formatted with one
-template per row: at 1 kHz every microsecond per value counts. Floats get 9
-significant digits, which keeps every single-precision value the robot sends
-exactly.
+A recording writes whole batches (batches.Block): CSV formats all values of
+a batch at once (csvtext), Parquet takes the arrays as they are. The
+per-sample calls (basic, extra) serve tarn convert and batches that do not
+fit the layout. Floats get 9 significant digits in CSV, which keeps every
+single-precision value the robot sends exactly.
 """
 
 import json
-import operator
 import os
 
-from . import recmeta
+import numpy as np
+
+from . import csvtext, recmeta
 from .columns import COMMON, STATUS
 from .errors import FAILED, CliError, missing_package
 
@@ -30,78 +32,21 @@ def kind(path):
     return "Parquet" if is_parquet(path) else "MCAP" if is_mcap(path) else "CSV"
 
 
-class Rows:
-    """Turns StatesSample / ActionsSample objects into flat value lists in the layout's column order."""
+class Row:
+    """What the per-sample writers read of a sample: its number and arrival time."""
 
-    def __init__(self, layout):
-        self.layout = layout
-        self.state_fields = [(name, [(f, len(p)) for f, p in fields]) for name, fields in layout.state_groups]
-        self.action_fields = [(name, [(f, len(p)) for f, p in fields]) for name, fields in layout.action_groups]
-        # one getter per group for all its fields: the hot path at 1 kHz
-        self._state_getters = [self._getter([f for f, _ in fields]) for _, fields in self.state_fields]
-        self._action_getters = [self._getter([f for f, _ in fields]) for _, fields in self.action_fields]
-        self.state_width = layout.state_width()
-        self.action_width = layout.action_width()
+    __slots__ = ("index", "received_at")
 
-    @staticmethod
-    def _getter(names):
-        """A record's fields as a tuple, also for one field or none (--fields)."""
-        if len(names) > 1:
-            return operator.attrgetter(*names)
-        return (lambda r, name=names[0]: (getattr(r, name),)) if names else (lambda r: ())
+    def __init__(self, index, received_at):
+        self.index, self.received_at = index, received_at
 
-    @staticmethod
-    def _values(by_group, getters, width, picks):
-        """The kept groups' values, or None when the sample does not have the layout's groups and sizes.
 
-        The client cuts every sample with the groups it took at start, so a sample has all of them
-        or (inconsistent) none: the count and the total size tell a sample that fits. `picks`: the
-        kept groups' places among them, and their count."""
-        places, count = picks
-        if len(by_group) != count:
-            return None
-        records = list(by_group.values())
-        out = []
-        for getter, place in zip(getters, places):
-            for values in getter(records[place]):
-                out += values
-        return out if len(out) == width else None
-
-    @staticmethod
-    def _values_fitted(by_group, plan):
-        """Slow path: each field cut or padded to its columns, missing groups left empty."""
-        named = {g.name: r for g, r in by_group.items()}
-        out = []
-        for name, fields in plan:
-            record = named.get(name)
-            for field, n in fields:
-                v = list(getattr(record, field))[:n] if record is not None else []
-                out += v + [None] * (n - len(v))
-        return out
-
-    def states(self, sample):
-        """(stamp or None, values, exact) for one states sample."""
-        by_group = sample.states
-        stamp = next(iter(by_group.values())).timestamp if by_group else None
-        values = self._values(by_group, self._state_getters, self.state_width, self.layout.state_picks)
-        exact = values is not None
-        if not exact:
-            values = self._values_fitted(by_group, self.state_fields)
-        return stamp, values, exact
-
-    def actions(self, sample):
-        by_group = sample.actions
-        stamp = next(iter(by_group.values())).timestamp if by_group else None
-        values = self._values(by_group, self._action_getters, self.action_width, self.layout.action_picks)
-        exact = values is not None
-        if not exact:
-            values = self._values_fitted(by_group, self.action_fields)
-        return stamp, values, exact
-
-    @staticmethod
-    def status(sample):
-        return [sample.system_state, sample.safety_board_state, sample.estop_released,
-                sample.enabling_device_on] + list(sample.digital_inputs) + list(sample.digital_outputs)
+def each_row(block):
+    """(sample, stamp, values, status) of every row of a batches.Block: for batches that do not fit
+    the layout (rare), which the per-sample writers take with their holes."""
+    status = block.status.tolist() if block.status is not None else None
+    for r, (index, received_at) in enumerate(zip(block.index.tolist(), block.received_at.tolist())):
+        yield Row(index, received_at), block.stamp_of(r), block.loose_values(r), status and status[r]
 
 
 def _cells(n, spec):
@@ -128,6 +73,8 @@ class CsvWriter:
         self._basic = head + status + ("," + _cells(sw, "%.9g") if sw else "") + empty_actions + "\n"
         self._extra = head + "," * len(STATUS) + empty_states + ("," + _cells(aw, "%.9g") if aw else "") + "\n"
         self._empty_states, self._empty_actions = empty_states, empty_actions
+        self._basic_tail = empty_actions + "\n"
+        self._extra_middle = "," * len(STATUS) + empty_states
         self.rows = 0
 
     @staticmethod
@@ -157,6 +104,39 @@ class CsvWriter:
             self.file.write("extra,%d,%s,%s,%.6f" % (sample.index, sec, nsec, sample.received_at)
                             + "," * len(STATUS) + self._empty_states + self._loose(values) + "\n")
         self.rows += 1
+
+    def basic_batch(self, block):
+        if not block.exact:
+            for sample, stamp, values, status in each_row(block):
+                self.basic(sample, stamp, values, False, status)
+            return
+        status = block.status
+        n = len(block)
+        # the 42 booleans as text at once; the two codes each in the row's head
+        flags = np.empty((n, 2 * (len(STATUS) - 2)), dtype=np.uint8)
+        flags[:, 0::2] = ord(",")
+        flags[:, 1::2] = (status[:, 2:] != 0) + ord("0")
+        flags = flags.tobytes().decode("ascii")
+        width = flags and len(flags) // n
+        heads = ["basic,%d,%d,%d,%.6f,%d,%d" % r for r in zip(
+            block.index.tolist(), *block.stamp.T.tolist(), block.received_at.tolist(), *status[:, :2].T.tolist())]
+        self._write_rows(heads, [flags[r * width:(r + 1) * width] for r in range(n)], block.values, self._basic_tail)
+
+    def extra_batch(self, block):
+        if not block.exact:
+            for sample, stamp, values, _ in each_row(block):
+                self.extra(sample, stamp, values, False)
+            return
+        heads = ["extra,%d,%d,%d,%.6f" % r for r in zip(
+            block.index.tolist(), *block.stamp.T.tolist(), block.received_at.tolist())]
+        self._write_rows(heads, [self._extra_middle] * len(block), block.values, "\n")
+
+    def _write_rows(self, heads, middles, values, tail):
+        text, lengths = csvtext.cells(values)
+        ends = np.cumsum(lengths.sum(axis=1)).tolist()
+        starts = [0] + ends[:-1]
+        self.file.write("".join([h + m + text[a:b] + tail for h, m, a, b in zip(heads, middles, starts, ends)]))
+        self.rows += len(heads)
 
     def close(self):
         try:
@@ -194,6 +174,7 @@ class ParquetWriter:
         self._no_states = [None] * layout.state_width()
         self._no_actions = [None] * layout.action_width()
         self.pending = []
+        self.batches, self.batched = [], 0  # whole batches not yet written
         self.rows = 0
 
     def basic(self, sample, stamp, values, exact, status):
@@ -207,6 +188,50 @@ class ParquetWriter:
                             + self._no_states + values)
         self._row()
 
+    def basic_batch(self, block):
+        pa, n = self.pa, len(block)
+        status = block.status
+        columns = [pa.array(status[:, 0], pa.int32()), pa.array(status[:, 1], pa.int32())]
+        columns += [pa.array(c) for c in (status[:, 2:] != 0).T]
+        columns += self._values(block, self.schema.types[len(COMMON) + len(STATUS)])
+        columns += [pa.nulls(n, pa.float64())] * len(self._no_actions)
+        self._add(self._common(block, "basic") + columns)
+
+    def extra_batch(self, block):
+        pa, n = self.pa, len(block)
+        columns = [pa.nulls(n, f.type) for f in list(self.schema)[len(COMMON):len(COMMON) + len(STATUS)]]
+        columns += [pa.nulls(n, pa.float64())] * len(self._no_states)
+        columns += self._values(block, pa.float64())
+        self._add(self._common(block, "extra") + columns)
+
+    def _common(self, block, stream):
+        pa, n = self.pa, len(block)
+        if block.stamp is None:
+            stamp = [pa.nulls(n, pa.int32()), pa.nulls(n, pa.int64())]
+        else:
+            stamp = [pa.array(block.stamp[:, 0], pa.int32()), pa.array(block.stamp[:, 1], pa.int64())]
+        return ([pa.array([stream] * n, pa.string()), pa.array(block.index.astype(np.int64))] + stamp
+                + [pa.array(block.received_at)])
+
+    def _values(self, block, kind):
+        values = np.ascontiguousarray(block.values.T)
+        if block.missing is None:
+            return [self.pa.array(c, kind) for c in values]
+        return [self.pa.array(c, kind, mask=m) for c, m in zip(values, block.missing.T)]
+
+    def _add(self, columns):
+        self._flush()  # the rows taken one by one before, in their order
+        self.batches.append(self.pa.RecordBatch.from_arrays(columns, schema=self.schema))
+        self.batched += len(columns[0])
+        self.rows += len(columns[0])
+        if self.batched >= self.BATCH:
+            self._write_batches()
+
+    def _write_batches(self):
+        if self.batches:
+            self.writer.write_table(self.pa.Table.from_batches(self.batches, schema=self.schema))
+            self.batches, self.batched = [], 0
+
     def _row(self):
         self.rows += 1
         if len(self.pending) >= self.BATCH:
@@ -215,6 +240,7 @@ class ParquetWriter:
     def _flush(self):
         if not self.pending:
             return
+        self._write_batches()
         pa = self.pa
         columns = [pa.array(c, type=f.type) for c, f in zip(zip(*self.pending), self.schema)]
         self.writer.write_table(pa.Table.from_arrays(columns, schema=self.schema))
@@ -223,6 +249,7 @@ class ParquetWriter:
     def close(self):
         try:
             self._flush()
+            self._write_batches()
             self.writer.close()
         except OSError as e:
             raise CliError("cannot finish %s: %s" % (self.path, e), FAILED) from None
