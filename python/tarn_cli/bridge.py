@@ -6,6 +6,7 @@ import time
 from . import robot
 from .bridge_messages import BridgeMessages
 from .bridge_server import BACKLOG, FoxgloveServer, load_foxglove
+from .errors import USAGE, CliError
 from .record import _check_selection, _layout, _StopFlag
 
 HELP = "serve the live data to Foxglove (WebSocket, ws://127.0.0.1:8765), the topics of an MCAP recording"
@@ -26,24 +27,11 @@ summary line on stdout then says what was served.""" % BACKLOG
 SLICE = 0.1  # longest sleep between looks at the stop flag
 
 
-def _positive_rate(text):
-    try:
-        rate = float(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError("not a number: %r" % text) from None
-    if not 0 < rate <= 1000:
-        raise argparse.ArgumentTypeError("must be more than 0 and at most 1000 Hz")
-    return rate
-
-
-def _port(text):
-    try:
-        port = int(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError("not a port number: %r" % text) from None
-    if not 0 <= port <= 65535:
-        raise argparse.ArgumentTypeError("must be 0 .. 65535 (0: any free port)")
-    return port
+def _check_numbers(args):
+    if not 0 < args.rate <= 1000:
+        raise CliError("--rate must be more than 0 and at most 1000 Hz", USAGE)
+    if not 0 <= args.port <= 65535:
+        raise CliError("--port must be 0 .. 65535 (0: any free port)", USAGE)
 
 
 def add_parser(sub, common):
@@ -52,8 +40,8 @@ def add_parser(sub, common):
     robot.add_network_options(p)
     p.add_argument("serial", metavar="SN", help='the robot\'s serial number, e.g. "Rizon 4s-062068"')
     p.add_argument("--host", default="127.0.0.1", help="address to serve on (default 127.0.0.1: this machine only)")
-    p.add_argument("--port", type=_port, default=8765, help="port to serve on (default 8765; 0: any free port)")
-    p.add_argument("--rate", type=_positive_rate, default=50.0, metavar="HZ",
+    p.add_argument("--port", type=int, default=8765, help="port to serve on (default 8765; 0: any free port)")
+    p.add_argument("--rate", type=float, default=50.0, metavar="HZ",
                    help="messages a second on each topic at most (default 50)")
     p.add_argument("--groups", metavar="G,G", help="joint groups to serve, e.g. ARM_1,EXT_AXIS "
                    "(default: those that repeat no other group's joints)")
@@ -71,6 +59,7 @@ class Served:
 
 
 def run(args, log):
+    _check_numbers(args)
     groups, fields = _check_selection(argparse.Namespace(every=1, groups=args.groups, fields=args.fields))
     name = robot.checked_serial(args.serial)
     load_foxglove()  # its hint before anything reaches the network
