@@ -160,7 +160,8 @@ class _Records:
         self.stats = getattr(writer, "_Writer__statistics", None)
         self.finalize = getattr(writer, "_Writer__maybe_finalize_chunk", None)
         self.chunk_size = getattr(writer, "_Writer__chunk_size", None)
-        self.fast = None not in (self.chunks, self.stats, self.finalize, self.chunk_size) and hasattr(self.chunks, "record_writer")
+        self.fast = (None not in (self.chunks, self.stats, self.finalize, self.chunk_size)
+                     and hasattr(self.chunks, "record_writer"))
         self.index_type = _index_type() if self.fast else None
 
     def add(self, t, seq, blob, places):
