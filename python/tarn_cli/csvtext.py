@@ -14,8 +14,10 @@ import numpy as np
 
 _POW10 = 10.0 ** np.arange(23)
 # the digits of 0 .. 99999 as ASCII, and how many of them are trailing zeros (5 for 0)
-_ASCII5 = np.frombuffer(b"".join(b"%05d" % i for i in range(100000)), dtype="V5")
-_ZEROS5 = np.array([5 if i == 0 else len(str(i)) - len(str(i).rstrip("0")) for i in range(100000)], dtype=np.int64)
+_FIVE = np.arange(100000)
+_ASCII5 = np.ascontiguousarray(((_FIVE[:, None] // 10 ** np.arange(4, -1, -1)) % 10 + ord("0")).astype(np.uint8))
+_ASCII5 = _ASCII5.view("V5").ravel()
+_ZEROS5 = sum((_FIVE % 10 ** k == 0).astype(np.int64) for k in range(1, 6))
 _TIE = 2.5e-7  # above the product's rounding error (half an ulp below 2**30 is 6e-8)
 
 _LOW_X, _HIGH_X = -13, 8  # decimal exponents of 1e-13 .. 1e9
