@@ -32,12 +32,12 @@ def f32(x):
 
 @contextlib.contextmanager
 def bridge(*args):
-    """`tarn bridge ARGS --port 0` serving: (URL, ended), ended() stops it with SIGINT and gives
+    """`tarn bridge ARGS --port 0` serving: (URL, ended), ended(signal) stops it (Ctrl-C by default) and gives
     (returncode, stdout, stderr). The process is gone afterwards, also when the test fails."""
     proc = start_tarn("bridge", *args, "--port", "0")
 
-    def ended():
-        proc.send_signal(signal.SIGINT)
+    def ended(sig=signal.SIGINT):
+        proc.send_signal(sig)
         out, err = proc.communicate(timeout=20)
         return proc.returncode, first + out, err
 
@@ -117,7 +117,7 @@ def test_messages_hold_what_the_robot_sent_at_the_rate(start_robot, session):
                 topic, log_time, message = viewer.next_message()
                 got[topic].append((log_time, message))
             wall = time.time_ns()
-            returncode, stdout, stderr = ended()
+            returncode, stdout, stderr = ended(signal.SIGTERM)
         sent = {(m["stamp_sec"], m["stamp_nanosec"]): m for _, m, _ in recorder.samples if m is not None}
     assert returncode == 0 and re.search(r", [1-9]\d* messages, 1 viewer$", stdout, re.M), (stdout, stderr)
     for topic, messages in got.items():
