@@ -6,7 +6,6 @@
 #include <stdexcept>
 #include <thread>
 
-#include "client/sample_columns.h"
 #include "client/serial_number.h"
 
 namespace norvik::tarn {
@@ -167,12 +166,12 @@ void Client::Impl::RequireBatch(const char* caller, size_t max_count) const {
 
 StatesBatch Client::Impl::take_states(size_t max_count, std::chrono::nanoseconds timeout) const {
   RequireBatch("take_states", max_count);
-  return StatesColumns(tarn_client_->Stream().TakeStates(max_count, timeout, groups_, start_ids_, dofs_));
+  return tarn_client_->Stream().TakeStates(max_count, timeout, groups_, start_ids_, dofs_);
 }
 
 ActionsBatch Client::Impl::take_actions(size_t max_count, std::chrono::nanoseconds timeout) const {
   RequireBatch("take_actions", max_count);
-  return ActionsColumns(tarn_client_->Stream().TakeActions(max_count, timeout, groups_, start_ids_, dofs_));
+  return tarn_client_->Stream().TakeActions(max_count, timeout, groups_, start_ids_, dofs_);
 }
 
 uint16_t Client::Impl::system_state() const {

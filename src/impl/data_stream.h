@@ -25,6 +25,7 @@
 #include "msgs/stream_messages.h"
 #include "norvik/tarn/joint_group.h"
 #include "norvik/tarn/records.h"
+#include "norvik/tarn/sample_batch.h"
 #include "norvik/tarn/stream_health.h"
 #include "vocab/ozr_states.h"
 
@@ -102,13 +103,13 @@ class DataStream {
                                                  const StartIds& start_ids, const DoFs& dofs);
   // The oldest queued sample and, without waiting more, those behind it of
   // the same shape (joint groups and sizes), up to `max_count` in all, each
-  // cut as NextStates / NextActions cut it; empty after `timeout` without one,
-  // or when the queues were never started. The queue is locked once per run
-  // and the cutting done after.
-  std::vector<tarn::StatesSample> TakeStates(size_t max_count, std::chrono::nanoseconds timeout,
-                                             const GroupNames& groups, const StartIds& start_ids, const DoFs& dofs);
-  std::vector<tarn::ActionsSample> TakeActions(size_t max_count, std::chrono::nanoseconds timeout,
-                                               const GroupNames& groups, const StartIds& start_ids, const DoFs& dofs);
+  // cut as NextStates / NextActions cut it and laid out in columns; count 0
+  // after `timeout` without one, or when the queues were never started. The
+  // queue is locked once per run; the cutting and the columns come after.
+  tarn::StatesBatch TakeStates(size_t max_count, std::chrono::nanoseconds timeout, const GroupNames& groups,
+                               const StartIds& start_ids, const DoFs& dofs);
+  tarn::ActionsBatch TakeActions(size_t max_count, std::chrono::nanoseconds timeout, const GroupNames& groups,
+                                 const StartIds& start_ids, const DoFs& dofs);
 
   // Samples stored and samples dropped as malformed, per stream (0 before Init).
   uint64_t BasicReceived() const;

@@ -1,6 +1,7 @@
 // Runs of queued samples that cut to the same joint groups and DoF, taken
 // under one lock of the queue and cut after it.
 #include "impl/data_stream.h"
+#include "impl/sample_columns.h"
 
 namespace norvik::tarn_impl {
 
@@ -22,32 +23,29 @@ bool DataStream::SameShape(const QueuedExtra& a, const QueuedExtra& b) {
          a.data.tau_d.size() == b.data.tau_d.size();
 }
 
-std::vector<tarn::StatesSample> DataStream::TakeStates(size_t max_count, std::chrono::nanoseconds timeout,
-                                                       const GroupNames& groups, const StartIds& start_ids,
-                                                       const DoFs& dofs) {
-  std::vector<tarn::StatesSample> out;
+tarn::StatesBatch DataStream::TakeStates(size_t max_count, std::chrono::nanoseconds timeout, const GroupNames& groups,
+                                         const StartIds& start_ids, const DoFs& dofs) {
   const auto queue = BasicQueue();
-  if (!queue) return out;
+  if (!queue) return {};
   const auto run = queue->PopRun(max_count, timeout, [](const QueuedBasic& a, const QueuedBasic& b) {
     return SameShape(a, b);
   });
-  out.reserve(run.size());
-  for (const auto& item : run) out.push_back(ToStatesSample(item, groups, start_ids, dofs));
-  return out;
+  // one sample cut at a time, laid out while it is still in the cache
+  StatesColumns columns(run.size());
+  for (const auto& item : run) columns.Add(ToStatesSample(item, groups, start_ids, dofs));
+  return columns.Take();
 }
 
-std::vector<tarn::ActionsSample> DataStream::TakeActions(size_t max_count, std::chrono::nanoseconds timeout,
-                                                         const GroupNames& groups, const StartIds& start_ids,
-                                                         const DoFs& dofs) {
-  std::vector<tarn::ActionsSample> out;
+tarn::ActionsBatch DataStream::TakeActions(size_t max_count, std::chrono::nanoseconds timeout,
+                                           const GroupNames& groups, const StartIds& start_ids, const DoFs& dofs) {
   const auto queue = ExtraQueue();
-  if (!queue) return out;
+  if (!queue) return {};
   const auto run = queue->PopRun(max_count, timeout, [](const QueuedExtra& a, const QueuedExtra& b) {
     return SameShape(a, b);
   });
-  out.reserve(run.size());
-  for (const auto& item : run) out.push_back(ToActionsSample(item, groups, start_ids, dofs));
-  return out;
+  ActionsColumns columns(run.size());
+  for (const auto& item : run) columns.Add(ToActionsSample(item, groups, start_ids, dofs));
+  return columns.Take();
 }
 
 }  // namespace norvik::tarn_impl

@@ -4,12 +4,22 @@
 #include <chrono>
 #include <stdexcept>
 
-#include "client/sample_columns.h"
+#include "impl/sample_columns.h"
 
-namespace norvik::tarn {
+namespace norvik::tarn_impl {
 namespace {
 
 using namespace std::chrono_literals;
+using namespace tarn;
+
+template <typename Columns, typename Sample>
+auto Laid(const std::vector<Sample>& run) {
+  Columns columns(run.size());
+  for (const auto& s : run) columns.Add(s);
+  return columns.Take();
+}
+tarn::StatesBatch StatesOf(const std::vector<StatesSample>& run) { return Laid<StatesColumns>(run); }
+tarn::ActionsBatch ActionsOf(const std::vector<ActionsSample>& run) { return Laid<ActionsColumns>(run); }
 
 // A record whose every value is derived from `v`, with `dof` joints.
 RobotStates States(double v, size_t dof) {
@@ -41,7 +51,7 @@ StatesSample Sample(uint64_t index, double v) {
 
 TEST(SampleColumns, StatesRowsFollowTheSamplesInOrder) {
   const std::vector<StatesSample> run{Sample(7, 1.0), Sample(8, 2.0)};
-  const StatesBatch b = StatesColumns(run);
+  const StatesBatch b = StatesOf(run);
   ASSERT_EQ(b.count, 2u);
   EXPECT_EQ(b.index, (std::vector<uint64_t>{7, 8}));
   EXPECT_EQ(b.received_at, (std::vector{run[0].received_at, run[1].received_at}));
@@ -73,14 +83,14 @@ TEST(SampleColumns, StatesRowsFollowTheSamplesInOrder) {
 TEST(SampleColumns, GroupsWithoutJointsAndEmptyRuns) {
   StatesSample s = Sample(1, 1.0);
   s.states[JointGroup::ARM_2] = RobotStates{};  // Cartesian data only
-  const StatesBatch b = StatesColumns({s, s, s});
+  const StatesBatch b = StatesOf({s, s, s});
   EXPECT_EQ(b.states.at(JointGroup::ARM_2).dof, 0u);
   EXPECT_TRUE(b.states.at(JointGroup::ARM_2).q.empty());
   EXPECT_EQ(b.states.at(JointGroup::ARM_2).tcp_pose.size(), 21u);
 
-  EXPECT_EQ(StatesColumns({}).count, 0u);
-  EXPECT_TRUE(StatesColumns({}).index.empty());
-  EXPECT_EQ(ActionsColumns({}).count, 0u);
+  EXPECT_EQ(StatesOf({}).count, 0u);
+  EXPECT_TRUE(StatesOf({}).index.empty());
+  EXPECT_EQ(ActionsOf({}).count, 0u);
 }
 
 TEST(SampleColumns, AMisshapenRunIsRefusedNotLaidOut) {
@@ -90,13 +100,21 @@ TEST(SampleColumns, AMisshapenRunIsRefusedNotLaidOut) {
   fewer_groups.states.erase(JointGroup::EXT_AXIS);
   StatesSample other_group = fewer_groups;
   other_group.states[JointGroup::ARM_2] = States(2.0, 1);
-  for (const auto& second : {other_dof, fewer_groups, other_group}) {
+  StatesSample ragged = Sample(2, 2.0);
+  ragged.states[JointGroup::ARM_1].tau.pop_back();
+  for (const auto& second : {other_dof, fewer_groups, other_group, ragged}) {
+    StatesColumns columns(2);
+    columns.Add(Sample(1, 1.0));
     try {
-      StatesColumns({Sample(1, 1.0), second});
+      columns.Add(second);
       ADD_FAILURE() << "laid out a run of two shapes";
     } catch (const std::logic_error& e) {
       EXPECT_STREQ(e.what(), "[norvik::tarn::Client] take_states: samples of one batch differ in joint groups or DoF");
     }
+    const StatesBatch b = columns.Take();
+    EXPECT_EQ(b.count, 1u) << "a refused sample left part of itself";
+    EXPECT_EQ(b.index.size(), 1u);
+    EXPECT_EQ(b.states.at(JointGroup::ARM_1).q.size(), 3u);
   }
 }
 
@@ -115,7 +133,7 @@ TEST(SampleColumns, ActionsRowsFollowTheSamplesInOrder) {
     a.tcp_twist_d[5] = v;
     a.tcp_wrench_d[0] = -v;
   }
-  const ActionsBatch b = ActionsColumns(run);
+  const ActionsBatch b = ActionsOf(run);
   ASSERT_EQ(b.count, 2u);
   EXPECT_EQ(b.index, (std::vector<uint64_t>{40, 41}));
   EXPECT_EQ(b.received_at[1], std::chrono::steady_clock::time_point(2s));
@@ -130,8 +148,8 @@ TEST(SampleColumns, ActionsRowsFollowTheSamplesInOrder) {
   EXPECT_EQ(c.tcp_wrench_d[6], -2.0);
 
   run[1].actions[JointGroup::ARM_2].tau_d.push_back(1.0);
-  EXPECT_THROW(ActionsColumns(run), std::logic_error);
+  EXPECT_THROW(ActionsOf(run), std::logic_error);
 }
 
 }  // namespace
-}  // namespace norvik::tarn
+}  // namespace norvik::tarn_impl
