@@ -8,6 +8,12 @@ states() followed by reading q of every group (what a reader that uses the
 values pays). Rounds rotate the order of the calls; each figure is the
 median over rounds of the mean call time in that round.
 
+Then the every-sample queue drained from Python, per sample: next_states()
+one call per sample, against take_states() (NumPy columns, one call per run
+of samples), and the same two followed by reading q of every group. Each
+round lets about 200 samples queue, then drains them one way; rounds
+alternate the ways; each figure is the median over rounds.
+
 Skips (exit 0, with a message) when the module is not built.
 
     python_bench.py [--build DIR] [--rounds N] [--json FILE]
@@ -74,6 +80,64 @@ def measure(client, rounds):
     return {name: statistics.median(v) for name, v in samples.items()}, n
 
 
+def drain_us(drain, client, fill_s):
+    """Lets the queue fill for `fill_s`, then times `drain`; (us per sample, samples)."""
+    client.take_states(1 << 30, 0.0)  # what queued while the last way was timed
+    time.sleep(fill_s)
+    start = time.perf_counter_ns()
+    taken = drain()
+    elapsed = time.perf_counter_ns() - start
+    return (elapsed / taken / 1e3 if taken else float("nan")), taken
+
+
+def measure_drain(client, rounds, fill_s=0.2):
+    client.start_sample_queues(100000)
+
+    def one_at_a_time(read_q):
+        def drain():
+            taken = 0
+            # bounded: at 1 kHz the robot cannot outrun this many in the time it takes
+            for _ in range(100000):
+                s = client.next_states(0.0)
+                if s is None:
+                    break
+                if read_q:
+                    for g in s.states.values():
+                        g.q
+                taken += 1
+            return taken
+        return drain
+
+    def batched(read_q):
+        def drain():
+            taken = 0
+            for _ in range(100000):
+                b = client.take_states(1 << 30, 0.0)
+                if b is None:
+                    break
+                if read_q:
+                    for g in b.states.values():
+                        g.q
+                taken += b.count
+            return taken
+        return drain
+
+    ways = {"drain_next_states": one_at_a_time(False), "drain_take_states": batched(False),
+            "drain_next_states_and_q": one_at_a_time(True), "drain_take_states_and_q": batched(True)}
+    names = list(ways)
+    samples = {name: [] for name in names}
+    counts = []
+    for r in range(rounds):
+        order = names[r % len(names):] + names[:r % len(names)]
+        for name in order:
+            us, taken = drain_us(ways[name], client, fill_s)
+            samples[name].append(us)
+            counts.append(taken)
+    figures = {name: statistics.median(v) for name, v in samples.items()}
+    figures["drain_samples_per_round"] = statistics.median(counts)
+    return figures
+
+
 def main():
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
@@ -107,6 +171,7 @@ def main():
                 time.sleep(0.01)
             groups = len(client.states())
             figures, calls = measure(client, args.rounds)
+            figures.update(measure_drain(client, args.rounds))
             del client
         finally:
             stop_robot(robot)
@@ -117,6 +182,13 @@ def main():
               "states()+q %.2f us (%d groups, %d rounds of %d calls)" %
               (profile, figures["states"], figures["actions"], figures["estop_released"], figures["states_and_q"],
                groups, args.rounds, calls))
+        print("python_bench/%s: draining the queue, per sample: next_states() %.2f us, take_states() %.2f us "
+              "(%.1fx); with .q of every group: %.2f us against %.2f us (%.1fx); about %d samples a round" %
+              (profile, figures["drain_next_states"], figures["drain_take_states"],
+               figures["drain_next_states"] / figures["drain_take_states"], figures["drain_next_states_and_q"],
+               figures["drain_take_states_and_q"],
+               figures["drain_next_states_and_q"] / figures["drain_take_states_and_q"],
+               figures["drain_samples_per_round"]))
     if args.json:
         with open(args.json, "w") as f:
             json.dump(result, f, indent=1)
