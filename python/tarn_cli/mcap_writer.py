@@ -8,10 +8,7 @@ two clocks taken when the recording started (metadata "received_at_offset_ns").
 import itertools
 import json
 import operator
-import re
 import struct
-
-import numpy as np
 
 from . import cdr, mcap_topics
 from .columns import STATUS
@@ -41,8 +38,7 @@ class SampleFormat:
     stamp, and their shapes are fixed, so every record lies at a known place.
     A sample costs one itemgetter and one struct.pack instead of some fifty
     calls per message. pack_batch fills the same records of many samples at
-    once: a copy of the constant bytes a sample, then one gather and one
-    scatter for each kind of value (8-byte floats, 8-, 4- and 1-byte integers).
+    once from the same format (mcap_batch).
     """
 
     def __init__(self, messages, status_width, value_width):
@@ -76,55 +72,20 @@ class SampleFormat:
             else:
                 picks.append(g)
         self.take = operator.itemgetter(*picks)
-        self._batch_plan(picks, base)
-
-    def _batch_plan(self, picks, base):
-        """Where each value lies in a sample's records: per kind, the sources and their bytes."""
-        items = []  # (offset, struct code, size) of every item, in pack order
-        offset = 0
-        for count, code in re.findall(r"(\d*)([a-zA-Z?])", self.struct.format.lstrip("<")):
-            count = int(count) if count else 1
-            if code in "sx":
-                if code == "s":
-                    items.append((offset, code, count))
-                offset += count
-                continue
-            size = struct.calcsize("<" + code)
-            items += [(offset + i * size, code, size) for i in range(count)]
-            offset += count * size
-        self.size = offset
-        self.template = np.frombuffer(self.struct.pack(*[self.consts[p - base] if p >= base else 0 for p in picks]),
-                                      dtype=np.uint8)
-        plan = {}  # kind -> ([sources], [byte positions])
-        for (at, code, size), source in zip(items, picks):
-            if source >= base:
-                continue  # a constant: in the template
-            kind = "d" if code == "d" else size
-            sources, places = plan.setdefault(kind, ([], []))
-            sources.append(source)
-            places += range(at, at + size)
-        self.plan = {k: (np.array(s), np.array(p)) for k, (s, p) in plan.items()}
-
-    def pack_batch(self, seq, t, stamp, index, stamped, status, values):
-        """(n, size) uint8: the records of n samples; each argument an array of n (stamp (n, 2), status
-        (n, k), values (n, width))."""
-        n = len(seq)
-        ints = np.column_stack([seq, t, t, stamp[:, 0], stamp[:, 1], index.astype(np.int64), stamped,
-                                status.reshape(n, -1)]).astype(np.int64)
-        out = np.empty((n, self.size), dtype=np.uint8)
-        out[:] = self.template
-        fixed = ints.shape[1]
-        for kind, (sources, places) in self.plan.items():
-            if kind == "d":
-                part = np.ascontiguousarray(values[:, sources - fixed], dtype="<f8")
-            else:
-                part = np.ascontiguousarray(ints[:, sources].astype({8: "<i8", 4: "<u4", 1: "u1"}[kind]))
-            out[:, places] = part.view(np.uint8).reshape(n, -1)
-        return out
+        self._picks, self._base, self._plan = picks, base, None
 
     def pack(self, seq, t, stamp, index, stamped, status, values):
         return self.struct.pack(*self.take([seq, t, t, stamp[0], stamp[1], index, stamped]
                                            + status + values + self.consts))
+
+    def pack_batch(self, seq, t, stamp, index, stamped, status, values):
+        """(n, size) uint8: the records of n samples; each argument an array of n (stamp (n, 2), status
+        (n, k), values (n, width))."""
+        from . import mcap_batch
+
+        if self._plan is None:
+            self._plan = mcap_batch.Plan(self.struct, self._picks, self._base, self.consts)
+        return self._plan.pack(seq, t, stamp, index, stamped, status, values)
 
 
 def _index_type():
@@ -234,14 +195,6 @@ def ros_time(stamp):
     return min(max(sec, -2**31), 2**31 - 1), nsec
 
 
-def ros_times(stamps):
-    """ros_time of each (sec, nsec) row of an int64 array."""
-    if ((stamps[:, 1] >= 0) & (stamps[:, 1] < 1_000_000_000)).all():
-        return stamps
-    sec, nsec = np.divmod(stamps[:, 0] * 1_000_000_000 + stamps[:, 1], 1_000_000_000)
-    return np.column_stack([np.clip(sec, -2**31, 2**31 - 1), nsec])
-
-
 class McapWriter:
     kind = "MCAP"
 
@@ -324,15 +277,13 @@ class McapWriter:
             for sample, stamp, values, status in each_row(block):
                 self._write(stream, topics, sample, stamp, values, False, status)
             return
-        n = len(block)
-        t = np.rint(block.received_at * 1e9).astype(np.int64) + self.offset
-        seq = (block.index & np.uint64(0xFFFFFFFF)).astype(np.int64)
-        stamp = ros_times(block.stamp)
-        status = block.status if block.status is not None else np.empty((n, 0), dtype=np.int64)
+        from .mcap_batch import sample_heads
+
+        t, seq, stamp, stamped, status = sample_heads(block, self.offset)
         form = self.formats[stream]
-        blobs = form.pack_batch(seq, t, stamp, block.index, np.ones(n, dtype=np.int64), status, block.values)
+        blobs = form.pack_batch(seq, t, stamp, block.index, stamped, status, block.values)
         self.records.add_batch(t.tolist(), seq.tolist(), blobs, form.places)
-        self.rows += n
+        self.rows += len(block)
 
     def close(self):
         try:

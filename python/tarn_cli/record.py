@@ -6,12 +6,10 @@ import resource
 import signal
 import time
 
-import numpy as np
-
-from . import batches, recmeta, robot
+from . import recmeta, robot
 from .columns import FIELDS, Layout, covered_groups
 from .errors import FAILED, USAGE, CliError
-from .losses import Losses, StreamTally
+from .losses import Losses
 from .progress import Progress
 from .writers import check_writable, open_writer
 
@@ -126,6 +124,7 @@ def run(args, log):
     groups, fields = _check_selection(args)
     name = robot.checked_serial(args.serial)
     check_writable(args.out)
+    _load_numpy()
     norviktarn = robot.load_module()
     robot.use_network(args)
     client = robot.connect(args.serial, args.verbose)
@@ -143,7 +142,20 @@ def run(args, log):
     return _summary(args, name, writer, size, *result)
 
 
+def _load_numpy():
+    """The client hands over samples in NumPy arrays."""
+    try:
+        import numpy
+    except ImportError:
+        raise CliError("recording needs numpy (pip install numpy)", FAILED) from None
+    return numpy
+
+
 def _record(client, norviktarn, layout, writer, args):
+    np = _load_numpy()
+    from . import batches
+    from .tally import StreamTally
+
     tallies = {"basic": StreamTally(), "extra": StreamTally()}
     kinds = {"basic": norviktarn.StreamKind.BASIC, "extra": norviktarn.StreamKind.EXTRA}
     before = {k: client.stream_health(v) for k, v in kinds.items()}

@@ -10,9 +10,7 @@ single-precision value the robot sends exactly.
 import json
 import os
 
-import numpy as np
-
-from . import csvtext, recmeta
+from . import recmeta
 from .columns import COMMON, STATUS
 from .errors import FAILED, CliError, missing_package
 
@@ -110,6 +108,8 @@ class CsvWriter:
             for sample, stamp, values, status in each_row(block):
                 self.basic(sample, stamp, values, False, status)
             return
+        import numpy as np
+
         status = block.status
         n = len(block)
         # the 42 booleans as text at once; the two codes each in the row's head
@@ -132,6 +132,10 @@ class CsvWriter:
         self._write_rows(heads, [self._extra_middle] * len(block), block.values, "\n")
 
     def _write_rows(self, heads, middles, values, tail):
+        import numpy as np
+
+        from . import csvtext
+
         text, lengths = csvtext.cells(values)
         ends = np.cumsum(lengths.sum(axis=1)).tolist()
         starts = [0] + ends[:-1]
@@ -193,7 +197,7 @@ class ParquetWriter:
         status = block.status
         columns = [pa.array(status[:, 0], pa.int32()), pa.array(status[:, 1], pa.int32())]
         columns += [pa.array(c) for c in (status[:, 2:] != 0).T]
-        columns += self._values(block, self.schema.types[len(COMMON) + len(STATUS)])
+        columns += self._values(block, pa.float64())
         columns += [pa.nulls(n, pa.float64())] * len(self._no_actions)
         self._add(self._common(block, "basic") + columns)
 
@@ -210,11 +214,11 @@ class ParquetWriter:
             stamp = [pa.nulls(n, pa.int32()), pa.nulls(n, pa.int64())]
         else:
             stamp = [pa.array(block.stamp[:, 0], pa.int32()), pa.array(block.stamp[:, 1], pa.int64())]
-        return ([pa.array([stream] * n, pa.string()), pa.array(block.index.astype(np.int64))] + stamp
+        return ([pa.array([stream] * n, pa.string()), pa.array(block.index.astype("int64"))] + stamp
                 + [pa.array(block.received_at)])
 
     def _values(self, block, kind):
-        values = np.ascontiguousarray(block.values.T)
+        values = block.values.T.copy()  # a column each, contiguous
         if block.missing is None:
             return [self.pa.array(c, kind) for c in values]
         return [self.pa.array(c, kind, mask=m) for c, m in zip(values, block.missing.T)]

@@ -13,7 +13,7 @@ sys.path.insert(0, str(TOOL_DIR))
 from tarn_cli import batches  # noqa: E402
 from tarn_cli.columns import Layout  # noqa: E402
 from tarn_cli.csvtext import cells  # noqa: E402
-from tarn_cli.losses import StreamTally  # noqa: E402
+from tarn_cli.tally import StreamTally  # noqa: E402
 from tarn_cli.writers import Row, open_writer  # noqa: E402
 
 Group = enum.Enum("Group", "ARM_1 EXT_AXIS")
