@@ -48,7 +48,7 @@ while time.monotonic() < end:
             taken += b.count
             full = full or b.count >= 1000
     if not full:
-        time.sleep(0.01)
+        time.sleep(0.05)  # as tarn record's loop
 print("taken", taken)
 """
 

@@ -37,7 +37,7 @@ the network), samples dropped by the tool (its queue was full) and malformed
 ones; the summary gives the stamps and CPU too. Exits with 1 when the file
 misses a sample."""
 
-POLL = 0.01    # seconds between looks at queues that had less than a batch
+POLL = 0.05    # seconds between looks at queues that had less than a batch
 BATCH = 1000   # samples taken from one stream at once
 
 
