@@ -5,10 +5,14 @@ A C++ robot (bench_robot, dual-arm profile) streams both samples at 1 kHz.
 In turn, each alone: a bare client (norviktarn.Client with sample queues,
 drained with take_states / take_actions as tarn record drains them, values
 left untouched), then `tarn record` to CSV, Parquet and MCAP. Each process's
-CPU (user + system, all its threads, from /proc) is taken over the same
-window after a warm-up. Then `tarn record` runs --soak seconds at 5 kHz to
-one format. Prints a table: CPU, ratio to the bare client, samples lost
-(tarn record's own count), file size a minute.
+CPU (user + system, all its threads, from /proc) is taken over a window of
+the same length after a warm-up. For tarn record the robot pauses before
+the window and then puts a counted run: the samples lost are those of the
+run the file lacks (rows that arrived after the pause; the robot's stamps
+are its put times, too uneven for the tool's own count of holes). Then the
+same at 5 kHz for --soak seconds, to one format. Prints a table: CPU, ratio
+to the bare client, samples sent and lost. (bench_robot's values never
+change, so its files are no measure of size.)
 
 Skips (exit 0, with a message) when the module or bench_robot is not built.
 
@@ -60,7 +64,7 @@ def cpu_seconds(pid):
 
 
 def measured(cmd, env, seconds):
-    """(CPU share of one core over the window, stdout) of a process that runs past the window."""
+    """(CPU share of one core over the window after the warm-up, stdout) of a process that runs past it."""
     proc = subprocess.Popen(cmd, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                             text=True)
     try:
@@ -73,45 +77,119 @@ def measured(cmd, env, seconds):
         if proc.poll() is None:
             proc.kill()
             proc.wait()
-    if proc.returncode not in (0, 1):  # 1: tarn record says a sample is missing; reported below
-        raise RuntimeError("%s failed (%d): %s" % (cmd[2:4], proc.returncode, err[-2000:]))
+    if proc.returncode != 0:
+        raise RuntimeError("the bare client failed (%d): %s" % (proc.returncode, err[-2000:]))
     return (c1 - c0) / (t1 - t0), out
 
 
-def lost(summary):
-    m = re.search(r"lost   (\d+) never arrived, (\d+) dropped by the tool, (\d+) malformed", summary)
-    return sum(int(g) for g in m.groups()) if m else None
+def rows_after(path, fmt, t0):
+    """(basic, extra) rows of a recording that arrived at or after t0 (monotonic seconds)."""
+    if fmt == "mcap":
+        from mcap.reader import make_reader
+
+        with open(path, "rb") as f:
+            reader = make_reader(f)
+            meta = {m.name: m.metadata for m in reader.iter_metadata()}
+            first = t0 * 1e9 + int(meta["recording"]["received_at_offset_ns"])
+            counts = {"/tarn/basic/sample": 0, "/tarn/extra/sample": 0}
+            for _, channel, message in reader.iter_messages(topics=list(counts), start_time=int(first)):
+                counts[channel.topic] += 1
+        return counts["/tarn/basic/sample"], counts["/tarn/extra/sample"]
+    import pyarrow.compute as pc
+
+    columns = ["stream", "received_at"]
+    if fmt == "parquet":
+        import pyarrow.parquet as pq
+
+        table = pq.read_table(path, columns=columns)
+    else:
+        import pyarrow.csv as pcsv
+
+        table = pcsv.read_csv(path, convert_options=pcsv.ConvertOptions(include_columns=columns))
+    table = table.filter(pc.greater_equal(table["received_at"], t0))
+    streams = table["stream"].to_pylist()
+    return streams.count("basic"), streams.count("extra")
 
 
-def record(serial, env, path, seconds):
+class Robot:
+    """bench_robot at `rate` Hz: streaming until told otherwise, or a counted run after a pause."""
+
+    def __init__(self, binary, serial, rate):
+        self.proc, self.rate = start_robot(binary, serial, "dual"), rate
+        self.stream()
+
+    def stream(self, count=0):
+        self.proc.stdin.write("stream %d %d both\n" % (self.rate, count))
+        self.proc.stdin.flush()
+
+    def stop(self):
+        """(basic, extra) samples the robot put since its stream began."""
+        self.proc.stdin.write("stop\n")
+        self.proc.stdin.flush()
+        return self.done()
+
+    def done(self, timeout=30):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            line = self.proc.stdout.readline()
+            if line.startswith("done "):
+                words = line.split()
+                return int(words[1]), int(words[4])
+            if not line:
+                break
+        raise RuntimeError("bench_robot did not finish its stream")
+
+    def close(self):
+        stop_robot(self.proc)
+
+
+def record(robot, serial, env, path, fmt, seconds):
+    """tarn record while the robot streams; then a pause, and a counted run of `seconds` that the file
+    must hold whole (rows that arrived after the pause against what the robot put)."""
     cmd = [sys.executable, "-m", "tarn_cli", "record", serial, "--out", path, "--quiet",
-           "--duration", str(WARMUP + seconds + 1.0)]
-    cpu, out = measured(cmd, env, seconds)
-    duration = float(re.search(r"recorded ([\d.]+) s", out).group(1))
-    return {"cpu": cpu, "lost": lost(out), "mb_per_minute": os.path.getsize(path) / 1e6 / duration * 60,
-            "seconds": duration, "summary": out.strip()}
+           "--duration", str(WARMUP + seconds + 2.0)]
+    proc = subprocess.Popen(cmd, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            text=True)
+    try:
+        time.sleep(WARMUP - 0.5)
+        robot.stop()
+        time.sleep(0.5)  # nothing sent: what follows is the counted run
+        t0 = time.monotonic()
+        c0 = cpu_seconds(proc.pid)
+        robot.stream(int(robot.rate * seconds))
+        sent = robot.done(timeout=seconds + 30)
+        c1, t1 = cpu_seconds(proc.pid), time.monotonic()
+        out, err = proc.communicate(timeout=seconds + 120)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+        robot.stream()
+    if proc.returncode not in (0, 1):  # 1: the pause shows as samples missing
+        raise RuntimeError("tarn record failed (%d): %s" % (proc.returncode, err[-2000:]))
+    got = rows_after(path, fmt, t0)
+    return {"cpu": (c1 - c0) / (t1 - t0), "sent": sum(sent), "recorded": sum(got),
+            "lost": sum(sent) - sum(got), "summary": out.strip()}
 
 
 def run_rate(binary, rate, env, runs):
     """{name: figures} of the runs [(name, format or None, seconds)] against one robot at `rate` Hz."""
     serial = "BENCH-REC-%d-%d" % (os.getpid(), rate)
-    robot = start_robot(binary, serial, "dual")
+    robot = Robot(binary, serial, rate)
     result = {}
     try:
-        robot.stdin.write("stream %d 0 both\n" % rate)
-        robot.stdin.flush()
         with tempfile.TemporaryDirectory(prefix="record_bench") as folder:
             for name, fmt, seconds in runs:
                 if fmt is None:
                     cpu, out = measured([sys.executable, "-c", BARE, serial, str(WARMUP + seconds + 0.5)], env,
                                         seconds)
-                    result[name] = {"cpu": cpu, "taken": int(out.split()[-1])}
+                    result[name] = {"cpu": cpu, "taken": int(re.search(r"^taken (\d+)$", out, re.M).group(1))}
                 else:
                     path = os.path.join(folder, "run." + fmt)
-                    result[name] = record(serial, env, path, seconds)
+                    result[name] = record(robot, serial, env, path, fmt, seconds)
                     os.remove(path)
     finally:
-        stop_robot(robot)
+        robot.close()
     return result
 
 
@@ -140,18 +218,17 @@ def main():
                                   + [("tarn record " + f, f, args.seconds) for f in ("csv", "parquet", "mcap")])
         result["5khz"] = run_rate(binary, 5000, env, [("bare client", None, args.seconds),
                                                       ("tarn record " + args.soak_format, args.soak_format,
-                                                       args.soak - WARMUP - 1.0)])
+                                                       args.soak)])
         for rate, runs in (("1khz", result["1khz"]), ("5khz", result["5khz"])):
             bare = runs["bare client"]["cpu"]
             print("record_bench: %s dual-arm, both streams" % rate.replace("khz", " kHz"))
-            print("  %-20s %7s %9s %6s %8s" % ("", "CPU", "vs bare", "lost", "MB/min"))
+            print("  %-20s %7s %9s %9s %6s" % ("", "CPU", "vs bare", "sent", "lost"))
             for name, r in runs.items():
-                print("  %-20s %6.1f%% %8.2fx %6s %8s" % (
-                    name, r["cpu"] * 100, r["cpu"] / bare, r.get("lost", "-"),
-                    "%.0f" % r["mb_per_minute"] if "mb_per_minute" in r else "-"))
+                print("  %-20s %6.1f%% %8.2fx %9s %6s" % (name, r["cpu"] * 100, r["cpu"] / bare, r.get("sent", "-"),
+                                                          r.get("lost", "-")))
         soak = result["5khz"]["tarn record " + args.soak_format]
-        print("record_bench: 5 kHz %s recording of %.1f s: %s samples lost" % (args.soak_format, soak["seconds"],
-                                                                              soak["lost"]))
+        print("record_bench: 5 kHz %s recording, %d samples sent in %.0f s: %d lost" % (
+            args.soak_format, soak["sent"], args.soak, soak["lost"]))
     if args.json:
         with open(args.json, "w") as f:
             json.dump(result, f, indent=1)
