@@ -95,7 +95,11 @@ def test_columns_have_their_dtypes_and_shapes(norviktarn, dual_robot):
             assert (array.dtype, array.shape) == (np.dtype(np.float64), (n, dof)), field
         for field, width in STATE_FIXED_FIELDS.items():
             assert getattr(columns, field).shape == (n, width), field
-    assert s.states[norviktarn.ARM_1].q.flags.writeable  # as the stubs say
+    q = s.states[norviktarn.ARM_1].q
+    assert q.flags.writeable  # as the stubs say
+    assert not q.flags.owndata and q.base is not None, "the library's vector was copied"
+    q[0, 0] = 1e9  # the batch's own data: no other array sees it
+    assert client.take_states(1, 1.0).states[norviktarn.ARM_1].q[0, 0] != 1e9
 
     a = client.take_actions(50, 2.0)
     assert a.index.dtype == np.uint64 and a.received_at.shape == (a.count,)
