@@ -13,10 +13,11 @@ into fixed slots; the slots a cell leaves out hold NUL, dropped at the end.
 import numpy as np
 
 _POW10 = 10.0 ** np.arange(23)
-# the digits of 0 .. 99999 as ASCII, and how many of them are trailing zeros (5 for 0)
+# the digits of 0 .. 99999 as ASCII bytes packed into an integer (the first in the lowest byte), and
+# how many of them are trailing zeros (5 for 0)
 _FIVE = np.arange(100000)
-_ASCII5 = np.ascontiguousarray(((_FIVE[:, None] // 10 ** np.arange(4, -1, -1)) % 10 + ord("0")).astype(np.uint8))
-_ASCII5 = _ASCII5.view("V5").ravel()
+_ASCII5 = sum(((_FIVE // 10 ** (4 - i)) % 10 + ord("0")).astype(np.uint64) << np.uint64(8 * i) for i in range(5))
+_ASCII4 = (_ASCII5[:10000] >> np.uint64(8)).astype(np.uint64)  # 0 .. 9999 in four digits
 _ZEROS5 = sum((_FIVE % 10 ** k == 0).astype(np.int64) for k in range(1, 6))
 _TIE = 2.5e-7  # above the product's rounding error (half an ulp below 2**30 is 6e-8)
 
@@ -54,7 +55,7 @@ def _patterns():
     keys = [(x, neg, s) for x in range(_LOW_X, _HIGH_X + 1) for neg in (0, 1) for s in range(1, 10)]
     pairs = [_slots(*k) for k in keys]
     const, shown = np.array([c for c, _ in pairs]), np.array([s for _, s in pairs])
-    return const, shown, np.count_nonzero(const | shown, axis=1)
+    return const, shown[:, _DIGIT].copy(), np.count_nonzero(const | shown, axis=1)
 
 
 _CONST, _SHOWN, _LENGTH = _patterns()
@@ -83,13 +84,14 @@ def cells(values):
     m = np.where(fast, m, 0).astype(np.int64)
     x = np.where(fast, x, 0)
     high, low = np.divmod(m, 100000)
-    digits = np.zeros((v.size, _SLOTS), dtype=np.uint8)
-    digits[:, 7:15:2] = _ASCII5[high].view(np.uint8).reshape(-1, 5)[:, 1:]
-    digits[:, 15:25:2] = _ASCII5[low].view(np.uint8).reshape(-1, 5)
     significant = np.where(m == 0, 1, 9 - np.where(low == 0, 5 + _ZEROS5[high], _ZEROS5[low]))
     key = ((x - _LOW_X) * 2 + np.signbit(v)) * 9 + significant - 1
+    packed = np.empty((v.size, 2), dtype=np.uint64)  # the 9 digits as the first 9 of 16 bytes
+    five = _ASCII5[low]
+    packed[:, 0] = _ASCII4[high] | (five << np.uint64(32))
+    packed[:, 1] = five >> np.uint64(32)
     cells = _CONST[key]
-    cells += digits * _SHOWN[key]
+    cells[:, 7:25:2] = packed.view(np.uint8)[:, :9] * _SHOWN[key]
     lengths = _LENGTH[key]
     slow = np.flatnonzero(~(fast | zero))
     if slow.size:

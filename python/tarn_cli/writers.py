@@ -178,7 +178,7 @@ class ParquetWriter:
         self._no_states = [None] * layout.state_width()
         self._no_actions = [None] * layout.action_width()
         self.pending = []
-        self.batches, self.batched = [], 0  # whole batches not yet written
+        self.blocks = None  # whole batches not yet written (parquet_batches.PendingBlocks)
         self.rows = 0
 
     def basic(self, sample, stamp, values, exact, status):
@@ -193,48 +193,26 @@ class ParquetWriter:
         self._row()
 
     def basic_batch(self, block):
-        pa, n = self.pa, len(block)
-        status = block.status
-        columns = [pa.array(status[:, 0], pa.int32()), pa.array(status[:, 1], pa.int32())]
-        columns += [pa.array(c) for c in (status[:, 2:] != 0).T]
-        columns += self._values(block, pa.float64())
-        columns += [pa.nulls(n, pa.float64())] * len(self._no_actions)
-        self._add(self._common(block, "basic") + columns)
+        self._add("basic", block)
 
     def extra_batch(self, block):
-        pa, n = self.pa, len(block)
-        columns = [pa.nulls(n, f.type) for f in list(self.schema)[len(COMMON):len(COMMON) + len(STATUS)]]
-        columns += [pa.nulls(n, pa.float64())] * len(self._no_states)
-        columns += self._values(block, pa.float64())
-        self._add(self._common(block, "extra") + columns)
+        self._add("extra", block)
 
-    def _common(self, block, stream):
-        pa, n = self.pa, len(block)
-        if block.stamp is None:
-            stamp = [pa.nulls(n, pa.int32()), pa.nulls(n, pa.int64())]
-        else:
-            stamp = [pa.array(block.stamp[:, 0], pa.int32()), pa.array(block.stamp[:, 1], pa.int64())]
-        return ([pa.array([stream] * n, pa.string()), pa.array(block.index.astype("int64"))] + stamp
-                + [pa.array(block.received_at)])
+    def _add(self, stream, block):
+        if self.blocks is None:
+            from .parquet_batches import PendingBlocks
 
-    def _values(self, block, kind):
-        values = block.values.T.copy()  # a column each, contiguous
-        if block.missing is None:
-            return [self.pa.array(c, kind) for c in values]
-        return [self.pa.array(c, kind, mask=m) for c, m in zip(values, block.missing.T)]
-
-    def _add(self, columns):
+            self.blocks = PendingBlocks(self.pa, self.schema, len(self._no_states), len(self._no_actions))
         self._flush()  # the rows taken one by one before, in their order
-        self.batches.append(self.pa.RecordBatch.from_arrays(columns, schema=self.schema))
-        self.batched += len(columns[0])
-        self.rows += len(columns[0])
-        if self.batched >= self.BATCH:
-            self._write_batches()
+        self.blocks.add(stream, block)
+        self.rows += len(block)
+        if self.blocks.rows >= self.BATCH:
+            self._write_blocks()
 
-    def _write_batches(self):
-        if self.batches:
-            self.writer.write_table(self.pa.Table.from_batches(self.batches, schema=self.schema))
-            self.batches, self.batched = [], 0
+    def _write_blocks(self):
+        table = self.blocks.table() if self.blocks is not None else None
+        if table is not None:
+            self.writer.write_table(table)
 
     def _row(self):
         self.rows += 1
@@ -244,7 +222,7 @@ class ParquetWriter:
     def _flush(self):
         if not self.pending:
             return
-        self._write_batches()
+        self._write_blocks()
         pa = self.pa
         columns = [pa.array(c, type=f.type) for c, f in zip(zip(*self.pending), self.schema)]
         self.writer.write_table(pa.Table.from_arrays(columns, schema=self.schema))
@@ -253,7 +231,7 @@ class ParquetWriter:
     def close(self):
         try:
             self._flush()
-            self._write_batches()
+            self._write_blocks()
             self.writer.close()
         except OSError as e:
             raise CliError("cannot finish %s: %s" % (self.path, e), FAILED) from None
