@@ -2,15 +2,15 @@
 // that waits with a time-out. When full, the oldest entry goes (and is counted).
 #pragma once
 
-#include <algorithm>
+#include <cstddef>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <iterator>
 #include <utility>
-#include <vector>
 
 namespace norvik::tarn_impl {
 
@@ -42,18 +42,21 @@ class SampleQueue {
 
   // The oldest entry, waiting up to `timeout` for it, then without waiting
   // the entries behind it while `same_run(first, next)` holds, up to
-  // `max_count` in all; empty on time-out. One lock for the whole run.
+  // `max_count` in all; empty on time-out. One lock for the whole run; a run
+  // of every queued entry is handed over whole, without a move per entry.
   template <typename SameRun>
-  std::vector<T> PopRun(size_t max_count, std::chrono::nanoseconds timeout, SameRun same_run) {
-    std::vector<T> run;
+  std::deque<T> PopRun(size_t max_count, std::chrono::nanoseconds timeout, SameRun same_run) {
+    std::deque<T> run;
     std::unique_lock<std::mutex> lock(mutex_);
     if (!ready_.wait_for(lock, timeout, [this] { return !items_.empty(); })) return run;
-    run.reserve(std::min(max_count, items_.size()));
-    run.push_back(std::move(items_.front()));
-    items_.pop_front();
-    while (run.size() < max_count && !items_.empty() && same_run(run.front(), items_.front())) {
-      run.push_back(std::move(items_.front()));
-      items_.pop_front();
+    size_t n = 1;
+    while (n < max_count && n < items_.size() && same_run(items_.front(), items_[n])) ++n;
+    if (n == items_.size()) {
+      run.swap(items_);
+    } else {
+      const auto end = items_.begin() + static_cast<std::ptrdiff_t>(n);
+      run.insert(run.end(), std::make_move_iterator(items_.begin()), std::make_move_iterator(end));
+      items_.erase(items_.begin(), end);
     }
     return run;
   }
