@@ -15,7 +15,7 @@ TOOL_FILES = {"__init__.py", "__main__.py", "cli.py", "columns.py", "errors.py",
               "liblog.py", "losses.py", "plan_poller.py", "plot.py", "progress.py", "record.py", "robot.py",
               "discover.py", "terminal.py", "view.py", "watch.py", "writers.py", "cdr.py", "convert.py",
               "mcap_topics.py", "mcap_writer.py", "readers.py", "recmeta.py", "batches.py", "csvtext.py",
-              "mcap_batch.py", "tally.py"}
+              "mcap_batch.py", "tally.py", "parquet_batches.py"}
 
 
 def _dev_pins():
