@@ -5,7 +5,7 @@ import time
 import numpy as np
 import pytest
 
-from tarn_py_support import Ticker, connect, wait_until
+from tarn_py_support import Ticker, connect
 
 STATE_JOINT_FIELDS = ("q", "theta", "dq", "dtheta", "tau", "tau_dot", "tau_ext", "tau_interact", "temperature")
 STATE_FIXED_FIELDS = {"flange_pose": 7, "tcp_pose": 7, "tcp_twist": 6, "tcp_wrench": 6, "tcp_wrench_local": 6,
@@ -108,20 +108,6 @@ def test_columns_have_their_dtypes_and_shapes(norviktarn, dual_robot):
         for field, width in ACTION_FIELDS.items():
             array = getattr(columns, field)
             assert (array.dtype, array.shape) == (np.dtype(np.float64), (a.count, width or layout[group][1])), field
-
-
-def test_at_most_max_count(norviktarn, dual_robot):
-    _, client = dual_robot
-    client.start_sample_queues()
-    client.take_states(100000, 0.0)  # what was queued before
-    seen = client.stream_health(norviktarn.StreamKind.BASIC).received
-    wait_until(lambda: client.stream_health(norviktarn.StreamKind.BASIC).received >= seen + 20)
-    first = client.take_states(3, 1.0)
-    second = client.take_states(3, 1.0)
-    assert (first.count, second.count) == (3, 3)
-    assert second.index[0] == first.index[-1] + 1
-    s = client.next_states(1.0)  # the two ways share one queue
-    assert s.index == second.index[-1] + 1
 
 
 def test_none_on_time_out_while_other_threads_run(norviktarn, start_sim):
