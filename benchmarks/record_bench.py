@@ -92,7 +92,7 @@ def rows_after(path, fmt, t0):
             meta = {m.name: m.metadata for m in reader.iter_metadata()}
             first = t0 * 1e9 + int(meta["recording"]["received_at_offset_ns"])
             counts = {"/tarn/basic/sample": 0, "/tarn/extra/sample": 0}
-            for _, channel, message in reader.iter_messages(topics=list(counts), start_time=int(first)):
+            for _, channel, message in reader.iter_messages(topics=list(counts), starting_at=int(first)):
                 counts[channel.topic] += 1
         return counts["/tarn/basic/sample"], counts["/tarn/extra/sample"]
     import pyarrow.compute as pc
