@@ -76,9 +76,12 @@ def cells(values):
     zero = a == 0
     usual = (a >= 1e-13) & (a < 1e9)
     x = np.floor(np.log10(np.where(usual, a, 1.0))).astype(np.int64)
-    _, m, _ = _scaled(a, x)  # log10 may be one off, and rounding may carry into a tenth digit
-    x = np.where(m >= 1e9, x + 1, np.where(m < 1e8, x - 1, x))
     p, m, ok = _scaled(a, x)
+    # log10 may be one off, and rounding may carry into a tenth digit: those again, one exponent on
+    off = np.flatnonzero(usual & ((m >= 1e9) | (m < 1e8)))
+    if off.size:
+        x[off] += np.where(m[off] >= 1e9, 1, -1)
+        p[off], m[off], ok[off] = _scaled(a[off], x[off])
     with np.errstate(invalid="ignore"):
         fast = usual & ok & (m >= 1e8) & (m < 1e9) & (np.abs(p - np.floor(p) - 0.5) > _TIE)
     m = np.where(fast, m, 0).astype(np.int64)

@@ -216,8 +216,9 @@ def _record(client, norviktarn, layout, writer, args):
                     full = full or state == "more"
             progress.update(now, now - start, tallies["basic"].recorded, tallies["extra"].recorded, lost(), lag)
             if not full:
-                # let samples gather, then take them in a batch (a wake-up per sample costs more)
-                time.sleep(POLL)
+                # let samples gather, then take them in a batch (a wake-up per sample costs more); wake at
+                # the end, so that the counts of the stream's health end with the recording
+                time.sleep(POLL if end is None else max(0.0, min(POLL, end - time.monotonic())))
         # everything that arrived before the end is queued by now: take it, up to the end
         for kind in ("basic", "extra"):
             while not past[kind]:
