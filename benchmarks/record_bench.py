@@ -4,7 +4,8 @@
 A C++ robot (bench_robot, dual-arm profile) streams both samples at 1 kHz.
 In turn, each alone: a bare client (norviktarn.Client with sample queues,
 drained with take_states / take_actions as tarn record drains them, values
-left untouched), then `tarn record` to CSV, Parquet and MCAP. Each process's
+left untouched), `tarn record` to CSV, Parquet and MCAP, the bare client
+again (the ratios are to the mean of its two runs). Each process's
 CPU (user + system, all its threads, from /proc) is taken over a window of
 the same length after a warm-up. For tarn record the robot pauses before
 the window and then puts a counted run: the samples lost are those of the
@@ -214,16 +215,23 @@ def main():
         result["skipped"] = "norviktarn with take_states or bench_robot is not built in %s" % args.build
         print("record_bench: skipped: " + result["skipped"])
     else:
+        # the bare client before and after the recordings: the machine's load drifts
         result["1khz"] = run_rate(binary, 1000, env, [("bare client", None, args.seconds)]
-                                  + [("tarn record " + f, f, args.seconds) for f in ("csv", "parquet", "mcap")])
+                                  + [("tarn record " + f, f, args.seconds) for f in ("csv", "parquet", "mcap")]
+                                  + [("bare client after", None, args.seconds)])
         result["5khz"] = run_rate(binary, 5000, env, [("bare client", None, args.seconds),
                                                       ("tarn record " + args.soak_format, args.soak_format,
-                                                       args.soak)])
+                                                       args.soak),
+                                                      ("bare client after", None, args.seconds)])
         for rate, runs in (("1khz", result["1khz"]), ("5khz", result["5khz"])):
-            bare = runs["bare client"]["cpu"]
-            print("record_bench: %s dual-arm, both streams" % rate.replace("khz", " kHz"))
+            bare = (runs["bare client"]["cpu"] + runs["bare client after"]["cpu"]) / 2
+            runs["bare"] = bare
+            print("record_bench: %s dual-arm, both streams (vs bare: against the mean of the bare client's runs)"
+                  % rate.replace("khz", " kHz"))
             print("  %-20s %7s %9s %9s %6s" % ("", "CPU", "vs bare", "sent", "lost"))
             for name, r in runs.items():
+                if name == "bare":
+                    continue
                 print("  %-20s %6.1f%% %8.2fx %9s %6s" % (name, r["cpu"] * 100, r["cpu"] / bare, r.get("sent", "-"),
                                                           r.get("lost", "-")))
         soak = result["5khz"]["tarn record " + args.soak_format]

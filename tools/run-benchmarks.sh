@@ -83,7 +83,7 @@ else
 fi
 run fleet "$bin/fleet_bench" --fleet_seconds=10 --benchmark_out_format=json --benchmark_out="$out/fleet.json"
 run python "$py" "$root/benchmarks/python_bench.py" --build "$root/$build_dir" --json "$out/python.json"
-# tarn record beside a bare client (1 kHz, 20 s a run), then 60 s at 5 kHz: about 3 minutes
+# tarn record beside a bare client (1 kHz, 20 s a run), then 60 s at 5 kHz: about 4 minutes
 run record "$py" "$root/benchmarks/record_bench.py" --build "$root/$build_dir" --json "$out/record.json"
 echo "load at end: $(cut -d' ' -f1-3 /proc/loadavg)" >>"$out/machine.txt"
 
