@@ -7,10 +7,11 @@ drained with take_states / take_actions as tarn record drains them, values
 left untouched), `tarn record` to CSV, Parquet and MCAP, the bare client
 again (the ratios are to the mean of its two runs). Each process's
 CPU (user + system, all its threads, from /proc) is taken over a window of
-the same length after a warm-up. For tarn record the robot pauses before
-the window and then puts a counted run: the samples lost are those of the
-run the file lacks (rows that arrived after the pause; the robot's stamps
-are its put times, too uneven for the tool's own count of holes). Then the
+the same length after a warm-up: the robot pauses before the window and
+then puts a counted run; the samples lost are those of the run that the
+bare client did not take, or that the file lacks (rows that arrived after
+the pause; the robot's stamps are its put times, too uneven for the tool's
+own count of holes). Then the
 same at 5 kHz for --soak seconds, to one format. Prints a table: CPU, ratio
 to the bare client, samples sent and lost. (bench_robot's values never
 change, so its files are no measure of size.)
@@ -44,17 +45,21 @@ while time.monotonic() < deadline and not (client.states() and client.actions())
     time.sleep(0.01)
 client.start_sample_queues(10000)
 end = time.monotonic() + float(sys.argv[2])
-taken = 0
+last = {"s": float("-inf"), "a": float("-inf")}
+after = {"s": 0, "a": 0}  # samples since the last pause of 0.3 s or more
 while time.monotonic() < end:
     full = False
-    for take in (client.take_states, client.take_actions):
+    for kind, take in (("s", client.take_states), ("a", client.take_actions)):
         b = take(1000, 0)
         if b is not None:
-            taken += b.count
+            steps = [b.received_at[0] - last[kind]] + list(b.received_at[1:] - b.received_at[:-1])
+            pauses = [i for i, d in enumerate(steps) if d > 0.3]
+            after[kind] = b.count - pauses[-1] if pauses else after[kind] + b.count
+            last[kind] = b.received_at[-1]
             full = full or b.count >= 1000
     if not full:
         time.sleep(0.05)  # as tarn record's loop
-print("taken", taken)
+print("taken", after["s"] + after["a"])
 """
 
 
@@ -62,25 +67,6 @@ def cpu_seconds(pid):
     with open("/proc/%d/stat" % pid) as f:
         fields = f.read().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / TICK  # utime, stime
-
-
-def measured(cmd, env, seconds):
-    """(CPU share of one core over the window after the warm-up, stdout) of a process that runs past it."""
-    proc = subprocess.Popen(cmd, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                            text=True)
-    try:
-        time.sleep(WARMUP)
-        c0, t0 = cpu_seconds(proc.pid), time.monotonic()
-        time.sleep(seconds)
-        c1, t1 = cpu_seconds(proc.pid), time.monotonic()
-        out, err = proc.communicate(timeout=seconds + 120)
-    finally:
-        if proc.poll() is None:
-            proc.kill()
-            proc.wait()
-    if proc.returncode != 0:
-        raise RuntimeError("the bare client failed (%d): %s" % (proc.returncode, err[-2000:]))
-    return (c1 - c0) / (t1 - t0), out
 
 
 def rows_after(path, fmt, t0):
@@ -144,11 +130,9 @@ class Robot:
         stop_robot(self.proc)
 
 
-def record(robot, serial, env, path, fmt, seconds):
-    """tarn record while the robot streams; then a pause, and a counted run of `seconds` that the file
-    must hold whole (rows that arrived after the pause against what the robot put)."""
-    cmd = [sys.executable, "-m", "tarn_cli", "record", serial, "--out", path, "--quiet",
-           "--duration", str(WARMUP + seconds + 2.0)]
+def counted(robot, cmd, env, seconds):
+    """(CPU share, (basic, extra) sent, stdout, t0) of a process run while the robot streams, pauses and
+    then puts a counted run of `seconds` from t0 (monotonic seconds): the window of the CPU figure."""
     proc = subprocess.Popen(cmd, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                             text=True)
     try:
@@ -166,11 +150,27 @@ def record(robot, serial, env, path, fmt, seconds):
             proc.kill()
             proc.wait()
         robot.stream()
-    if proc.returncode not in (0, 1):  # 1: the pause shows as samples missing
-        raise RuntimeError("tarn record failed (%d): %s" % (proc.returncode, err[-2000:]))
+    if proc.returncode not in (0, 1):  # tarn record: 1 as the pause shows as samples missing
+        raise RuntimeError("%s failed (%d): %s" % (cmd[1:4], proc.returncode, err[-2000:]))
+    return (c1 - c0) / (t1 - t0), sent, out, t0
+
+
+def record(robot, serial, env, path, fmt, seconds):
+    """tarn record: the rows of the counted run the file holds (arrived after the pause)."""
+    cmd = [sys.executable, "-m", "tarn_cli", "record", serial, "--out", path, "--quiet",
+           "--duration", str(WARMUP + seconds + 2.0)]
+    cpu, sent, out, t0 = counted(robot, cmd, env, seconds)
     got = rows_after(path, fmt, t0)
-    return {"cpu": (c1 - c0) / (t1 - t0), "sent": sum(sent), "recorded": sum(got),
-            "lost": sum(sent) - sum(got), "summary": out.strip()}
+    return {"cpu": cpu, "sent": sum(sent), "recorded": sum(got), "lost": sum(sent) - sum(got),
+            "summary": out.strip()}
+
+
+def bare(robot, serial, env, seconds):
+    """The bare client: the samples of the counted run it took (after the pause)."""
+    cmd = [sys.executable, "-c", BARE, serial, str(WARMUP + seconds + 2.0)]
+    cpu, sent, out, _ = counted(robot, cmd, env, seconds)
+    taken = int(re.search(r"^taken (\d+)$", out, re.M).group(1))
+    return {"cpu": cpu, "sent": sum(sent), "recorded": taken, "lost": sum(sent) - taken}
 
 
 def run_rate(binary, rate, env, runs):
@@ -182,9 +182,7 @@ def run_rate(binary, rate, env, runs):
         with tempfile.TemporaryDirectory(prefix="record_bench") as folder:
             for name, fmt, seconds in runs:
                 if fmt is None:
-                    cpu, out = measured([sys.executable, "-c", BARE, serial, str(WARMUP + seconds + 0.5)], env,
-                                        seconds)
-                    result[name] = {"cpu": cpu, "taken": int(re.search(r"^taken (\d+)$", out, re.M).group(1))}
+                    result[name] = bare(robot, serial, env, seconds)
                 else:
                     path = os.path.join(folder, "run." + fmt)
                     result[name] = record(robot, serial, env, path, fmt, seconds)
