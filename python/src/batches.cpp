@@ -151,10 +151,24 @@ PyActionsBatch ToPython(Taken<ActionsBatch>&& taken) {
   return out;
 }
 
+// Checked before samples leave the queue: without NumPy they could not be
+// handed over and would be lost.
+void RequireNumpy() {
+  static bool found = false;  // under the GIL
+  if (found) return;
+  try {
+    py::module_::import("numpy");
+  } catch (py::error_already_set&) {
+    throw py::import_error("[norvik::tarn::Client] take_states and take_actions need NumPy (pip install numpy)");
+  }
+  found = true;
+}
+
 // Waits and fills without the GIL; None on time-out.
 template <auto Method>
 auto take() {
   return [](const ClientHandle& self, size_t max_count, double timeout) {
+    RequireNumpy();
     auto taken = without_gil([&] {
       auto batch = ((*self.get()).*Method)(max_count, Seconds(timeout));
       auto seconds = SteadySeconds(batch.received_at);

@@ -1,11 +1,13 @@
 """Queued samples in NumPy columns: Client.take_states and take_actions."""
 
+import subprocess
+import sys
 import time
 
 import numpy as np
 import pytest
 
-from tarn_py_support import Ticker, connect
+from tarn_py_support import MODULE_DIR, Ticker, connect
 
 STATE_JOINT_FIELDS = ("q", "theta", "dq", "dtheta", "tau", "tau_dot", "tau_ext", "tau_interact", "temperature")
 STATE_FIXED_FIELDS = {"flange_pose": 7, "tcp_pose": 7, "tcp_twist": 6, "tcp_wrench": 6, "tcp_wrench_local": 6,
@@ -138,3 +140,39 @@ def test_errors(norviktarn, dual_robot):
     fresh.close()
     with pytest.raises(RuntimeError, match="The client is closed"):
         fresh.take_states(10, 0.01)
+
+
+NO_NUMPY = """
+import sys
+sys.modules["numpy"] = None  # as if NumPy were not installed
+sys.path.insert(0, %(module_dir)r)
+import norviktarn
+norviktarn.silence_log()
+client = norviktarn.Client(%(serial)r, verbose=False)
+client.start_sample_queues()
+first = client.next_states(5.0)
+assert first is not None
+second_index = first.index + 1
+import time
+deadline = time.monotonic() + 10
+while client.stream_health(norviktarn.StreamKind.BASIC).received < second_index + 5:
+    assert time.monotonic() < deadline, "samples stopped coming"
+    time.sleep(0.01)
+try:
+    client.take_states(1000, 1.0)
+except ImportError as e:
+    print("refused:", e)
+kept = client.next_states(1.0)
+print("next index:", kept.index - second_index)
+"""
+
+
+def test_without_numpy_take_refuses_and_keeps_the_samples(start_sim):
+    sim = start_sim("--profile", "single", name="nonumpy")
+    script = NO_NUMPY % {"module_dir": str(MODULE_DIR), "serial": sim.serial}
+    env = {"PATH": "/usr/bin:/bin", "TARN_ISOLATED": "1"}
+    done = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.splitlines() == [
+        "refused: [norvik::tarn::Client] take_states and take_actions need NumPy (pip install numpy)",
+        "next index: 0"], done.stdout
