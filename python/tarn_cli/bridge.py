@@ -7,7 +7,7 @@ from . import robot
 from .bridge_messages import BridgeMessages
 from .bridge_server import BACKLOG, FoxgloveServer, load_foxglove
 from .errors import USAGE, CliError
-from .record import _check_selection, _layout, _StopFlag
+from .record import StopFlag, check_selection, choose_layout
 
 HELP = "serve the live data to Foxglove (WebSocket, ws://127.0.0.1:8765), the topics of an MCAP recording"
 DESCRIPTION = """\
@@ -60,14 +60,14 @@ class Served:
 
 def run(args, log):
     _check_numbers(args)
-    groups, fields = _check_selection(argparse.Namespace(every=1, groups=args.groups, fields=args.fields))
+    groups, fields = check_selection(argparse.Namespace(every=1, groups=args.groups, fields=args.fields))
     name = robot.checked_serial(args.serial)
     load_foxglove()  # its hint before anything reaches the network
     robot.use_network(args)
     with FoxgloveServer(args.host, args.port, "tarn bridge %s" % name) as server:
         client = robot.connect(args.serial, args.verbose)
         try:
-            layout, _ = _layout(client, groups, fields)
+            layout, _ = choose_layout(client, groups, fields)
             messages = BridgeMessages(layout)
             server.advertise(messages.topics())
             print("serving %s on %s (%d topics, up to %g Hz each); Ctrl-C stops"
@@ -92,7 +92,7 @@ def _serve(client, server, messages, period):
     offset = time.time_ns() - time.monotonic_ns()  # wall clock = received_at + offset, as in the MCAP files
     streams = (("basic", client.next_states, messages.basic), ("extra", client.next_actions, messages.extra))
     tick = time.monotonic()
-    with _StopFlag() as stop:
+    with StopFlag() as stop:
         while not stop.set:
             for kind, take, pack in streams:
                 sample = take(0)

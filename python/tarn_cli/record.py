@@ -8,7 +8,7 @@ import time
 
 from . import recmeta, robot
 from .columns import FIELDS, Layout, covered_groups
-from .errors import FAILED, USAGE, CliError
+from .errors import FAILED, USAGE, CliError, missing_package
 from .losses import Losses
 from .progress import Progress
 from .writers import check_writable, open_writer
@@ -60,7 +60,7 @@ def add_parser(sub, common):
     return p
 
 
-class _StopFlag:
+class StopFlag:
     """Ctrl-C and SIGTERM end the recording between two rows, never inside one."""
 
     def __init__(self):
@@ -83,7 +83,7 @@ def _names(text):
     return [n.strip() for n in text.split(",") if n.strip()] if text is not None else None
 
 
-def _check_selection(args):
+def check_selection(args):
     if args.every < 1:
         raise CliError("--every must be at least 1", USAGE)
     fields = _names(args.fields)
@@ -96,7 +96,7 @@ def _check_selection(args):
     return _names(args.groups), (set(fields) if fields is not None else None)
 
 
-def _layout(client, groups, fields):
+def choose_layout(client, groups, fields):
     deadline = time.monotonic() + 2.0
     states, actions = client.states(), client.actions()
     while (not states or not actions) and time.monotonic() < deadline:
@@ -121,7 +121,7 @@ def run(args, log):
         raise CliError("--duration must be more than 0 seconds", USAGE)
     if args.queue < 1:
         raise CliError("--queue must be at least 1", USAGE)
-    groups, fields = _check_selection(args)
+    groups, fields = check_selection(args)
     name = robot.checked_serial(args.serial)
     check_writable(args.out)
     _load_numpy()
@@ -129,7 +129,7 @@ def run(args, log):
     robot.use_network(args)
     client = robot.connect(args.serial, args.verbose)
     try:
-        layout, joints = _layout(client, groups, fields)
+        layout, joints = choose_layout(client, groups, fields)
         meta = recmeta.build(name, client.server_version(), joints, norviktarn.__version__, layout, args.every)
         writer = open_writer(args.out, layout, meta)
         try:
@@ -147,7 +147,7 @@ def _load_numpy():
     try:
         import numpy
     except ImportError:
-        raise CliError("recording needs numpy (pip install numpy)", FAILED) from None
+        raise missing_package("recording", "numpy", "numpy") from None
     return numpy
 
 
@@ -201,7 +201,7 @@ def _record(client, norviktarn, layout, writer, args):
     start = time.monotonic()
     end = None if args.duration is None else start + args.duration
     past = {"basic": False, "extra": False}
-    with _StopFlag() as stop:
+    with StopFlag() as stop:
         while True:
             now = time.monotonic()
             if stop.set and (end is None or end > now):

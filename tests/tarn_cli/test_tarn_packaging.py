@@ -15,7 +15,7 @@ TOOL_FILES = {"__init__.py", "__main__.py", "cli.py", "columns.py", "errors.py",
               "liblog.py", "losses.py", "plan_poller.py", "plot.py", "progress.py", "record.py", "robot.py",
               "discover.py", "terminal.py", "view.py", "watch.py", "writers.py", "cdr.py", "convert.py",
               "mcap_topics.py", "mcap_writer.py", "readers.py", "recmeta.py", "batches.py", "csvtext.py",
-              "mcap_batch.py", "tally.py", "parquet_batches.py"}
+              "mcap_batch.py", "tally.py", "bridge.py", "bridge_messages.py", "bridge_server.py", "parquet_batches.py"}
 
 
 def _dev_pins():
@@ -52,7 +52,8 @@ def test_the_wheel_ships_the_tool_and_its_script(wheel):
     assert re.search(r"^\[console_scripts\]\ntarn = tarn_cli\.cli:main$", entry_points, re.M), entry_points
     # the extras are ranges, so the wheel installs beside other packages, and hold the versions tested
     pins = _dev_pins()
-    for extra, name in (("plot", "matplotlib"), ("parquet", "pyarrow"), ("mcap", "mcap")):
+    for extra, name in (("plot", "matplotlib"), ("parquet", "pyarrow"), ("mcap", "mcap"), ("numpy", "numpy"),
+                        ("bridge", "foxglove-sdk")):
         assert "Provides-Extra: %s" % extra in metadata
         (line,) = [r for r in metadata.splitlines() if r.startswith("Requires-Dist: %s" % name)]
         requirement = Requirement(line.split(":", 1)[1].strip())
@@ -92,5 +93,6 @@ def test_the_installed_command_talks_to_a_robot(wheel, tmp_path, start_robot):
     done = subprocess.run([tarn, "record", robot.serial, "--duration", "1", "--out", "x.csv", "--quiet"],
                           cwd=tmp_path, env=env, capture_output=True, text=True, timeout=120)
     assert done.returncode == 1
-    one_error_line(done, "tarn: recording needs numpy (pip install numpy)")
+    one_error_line(done, "tarn: recording needs numpy (pip install numpy, or pip install 'norviktarn[numpy]' "
+                         "for the version tested with it)")
     assert not (tmp_path / "x.csv").exists()
